@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace kolvex {
+
+class JsonValue;
+
+using JsonArray = std::vector<JsonValue>;
+
+// Members are kept sorted by the bytes of their keys (unsigned, shorter prefix first), so
+// insertion order never reaches the output.
+class JsonObject {
+ public:
+  using Member = std::pair<std::string, JsonValue>;
+
+  JsonObject() = default;
+  JsonObject(std::initializer_list<Member> members);
+
+  // Replaces the value of a key that is already present.
+  void insert(std::string key, JsonValue value);
+  const JsonValue* find(std::string_view key) const;
+
+  std::vector<Member>::const_iterator begin() const { return members_.begin(); }
+  std::vector<Member>::const_iterator end() const { return members_.end(); }
+  std::size_t size() const { return members_.size(); }
+  bool empty() const { return members_.empty(); }
+
+  friend bool operator==(const JsonObject&, const JsonObject&) = default;
+
+ private:
+  std::vector<Member> members_;
+};
+
+class JsonValue {
+ public:
+  // A non-negative signed integer is held as unsigned, so every integer has one form.
+  using Storage = std::variant<std::nullptr_t, bool, std::uint64_t, std::int64_t, double,
+                               std::string, JsonArray, JsonObject>;
+
+  JsonValue() : storage_(nullptr) {}
+  JsonValue(std::nullptr_t) : storage_(nullptr) {}
+  JsonValue(bool b) : storage_(b) {}
+  JsonValue(std::uint64_t n) : storage_(n) {}
+  JsonValue(std::uint32_t n) : storage_(std::uint64_t{n}) {}
+  JsonValue(std::uint8_t n) : storage_(std::uint64_t{n}) {}
+  JsonValue(std::int64_t n);
+  JsonValue(int n) : JsonValue(std::int64_t{n}) {}
+  // NaN and the infinities are not numbers in JSON: they become null.
+  JsonValue(double d);
+  JsonValue(std::string s) : storage_(std::move(s)) {}
+  JsonValue(std::string_view s) : storage_(std::string(s)) {}
+  JsonValue(const char* s) : storage_(std::string(s)) {}
+  JsonValue(JsonArray a) : storage_(std::move(a)) {}
+  JsonValue(JsonObject o) : storage_(std::move(o)) {}
+
+  const Storage& storage() const { return storage_; }
+
+  bool is_null() const { return std::holds_alternative<std::nullptr_t>(storage_); }
+  const JsonObject* as_object() const { return std::get_if<JsonObject>(&storage_); }
+  const JsonArray* as_array() const { return std::get_if<JsonArray>(&storage_); }
+  const std::string* as_string() const { return std::get_if<std::string>(&storage_); }
+
+  friend bool operator==(const JsonValue&, const JsonValue&) = default;
+
+ private:
+  Storage storage_;
+};
+
+}  // namespace kolvex

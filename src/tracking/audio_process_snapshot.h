@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kolvex {
+
+enum class CaptureEndpointRole : std::uint8_t {
+  communications = 0,
+  system_default = 1,
+  other = 2,
+  ambiguous = 3,  // only as a folded value
+  unknown = 4,
+};
+
+std::string_view to_text(CaptureEndpointRole role);
+
+// One process with audio sessions; field names are the JSON member names.
+struct AudioProcessEntry {
+  std::string bundleId;  // executable file name, letter case as reported
+  std::string appName;
+  std::uint32_t pid = 0;
+  bool renderActive = false;
+  bool captureActive = false;
+  bool active = false;  // always equal to captureActive
+  CaptureEndpointRole captureEndpointRole = CaptureEndpointRole::unknown;
+
+  friend bool operator==(const AudioProcessEntry&, const AudioProcessEntry&) = default;
+};
+
+// Ascending by pid, at most one entry per pid.
+using AudioProcessSnapshot = std::vector<AudioProcessEntry>;
+
+}  // namespace kolvex

@@ -1,0 +1,62 @@
+#include "tracking/tracked_apps.h"
+
+#include <string>
+
+#include "tracking/unicode_lower.h"
+
+namespace kolvex {
+
+const std::array<TrackedApp, 38> TRACKED_APPS = {{
+    {"zoom.exe", "Zoom"},
+    {"zoomlauncher.exe", "Zoom"},
+    {"ms-teams.exe", "Microsoft Teams"},
+    {"teams.exe", "Microsoft Teams"},
+    {"slack.exe", "Slack"},
+    {"discord.exe", "Discord"},
+    {"webex.exe", "Webex"},
+    {"ciscocollabhost.exe", "Webex"},
+    {"skype.exe", "Skype"},
+    {"chrome.exe", "Chrome"},
+    {"msedge.exe", "Microsoft Edge"},
+    {"firefox.exe", "Firefox"},
+    {"brave.exe", "Brave Browser"},
+    {"browser.exe", "Arc"},
+    {"dia.exe", "Dia"},
+    {"yandex.exe", "Yandex Browser"},
+    {"opera.exe", "Opera"},
+    {"opera_gx.exe", "Opera GX"},
+    {"vivaldi.exe", "Vivaldi"},
+    {"telegram.exe", "Telegram"},
+    {"telemost.exe", "Yandex Telemost"},
+    {"sberjazz.exe", "SberJazz"},
+    {"jazz.exe", "SaluteJazz"},
+    {"vkcalls.exe", "VK Calls"},
+    {"мтс линк.exe", "МТС Линк"},
+    {"dion.exe", "DION"},
+    {"trueconf.exe", "TrueConf"},
+    {"ktalk.exe", "Контур.Толк"},
+    {"around.exe", "Around"},
+    {"whereby.exe", "Whereby"},
+    {"gather.exe", "Gather"},
+    {"claude.exe", "Claude"},
+    {"chatgpt.exe", "ChatGPT"},
+    {"conductor.exe", "Conductor"},
+    {"obs64.exe", "OBS"},
+    {"obs32.exe", "OBS"},
+    {"obs.exe", "OBS"},
+    {"loom.exe", "Loom"},
+}};
+
+const TrackedApp* lookup_tracked_app(std::string_view name) {
+  const std::string lower = to_lower_full(name);
+  for (const TrackedApp& app : TRACKED_APPS) {
+    if (app.exe_name == lower) return &app;
+  }
+  return nullptr;
+}
+
+bool is_tracked(std::string_view name) {
+  return lookup_tracked_app(name) != nullptr;
+}
+
+}  // namespace kolvex
