@@ -1,0 +1,41 @@
+# Shared by the README's commands; sourced, not run.
+
+BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev)
+TEST_PACKAGES=(clang-format libicu-dev g++-mingw-w64-x86-64-posix wine wine64)
+
+step() { printf '\n== %s\n' "$*"; }
+
+# apt-get only for what is not there yet, so a machine that has everything stays offline.
+install_missing() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  step "installing ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+check_format() {
+  local bad
+  bad=$(git ls-files '*.cc' '*.h' | grep -v '\.generated\.' |
+    xargs clang-format --dry-run 2>&1 | grep -oE '^[^:]+\.(cc|h)' | sort -u || true)
+  if [ -n "$bad" ]; then
+    echo "not clang-formatted (run clang-format -i on them):"
+    echo "$bad"
+    return 1
+  fi
+  echo "all files formatted"
+}
+
+# A private Wine prefix in the build folder; wineboot once per prefix.
+prepare_wine_prefix() {
+  export WINEPREFIX="$PWD/$1" WINEDEBUG=-all
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+  fi
+}

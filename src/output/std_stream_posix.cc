@@ -1,0 +1,41 @@
+#include <errno.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "output/std_stream.h"
+#include "output/system_message.h"
+
+namespace kolvex {
+namespace {
+
+// A reader that goes away must show up as EPIPE from write(2), not as a signal that ends the
+// process without the fault report.
+bool ignore_sigpipe() {
+  signal(SIGPIPE, SIG_IGN);
+  return true;
+}
+
+}  // namespace
+
+std::string_view stream_name(StdStream stream) {
+  return stream == StdStream::out ? "stdout" : "stderr";
+}
+
+std::optional<OsError> write_std_stream(StdStream stream, std::string_view bytes) {
+  [[maybe_unused]] static const bool sigpipe_ignored = ignore_sigpipe();
+  const int fd = stream == StdStream::out ? STDOUT_FILENO : STDERR_FILENO;
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      const int code = errno;
+      if (code == EINTR) continue;
+      if (code == EBADF) return std::nullopt;  // the process was started without this stream
+      return OsError{static_cast<std::uint32_t>(code),
+                     system_message(static_cast<std::uint32_t>(code))};
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return std::nullopt;
+}
+
+}  // namespace kolvex

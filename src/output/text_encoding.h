@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kolvex {
+
+// UTF-16 to UTF-8 where an unpaired surrogate makes the whole conversion fail.
+std::optional<std::string> utf16_to_utf8_strict(std::u16string_view utf16);
+
+// UTF-16 to UTF-8 with every unpaired surrogate replaced by U+FFFD.
+std::string utf16_to_utf8_lossy(std::u16string_view utf16);
+
+// Length of the longest prefix that does not end inside an incomplete UTF-8 sequence, so a
+// console writer can hold the tail back until the rest of the character arrives. Invalid bytes
+// count as complete: they are the converter's to replace, not ours to hold.
+std::size_t utf8_complete_prefix(std::string_view bytes);
+
+// Trailing tab, line feed, vertical tab, form feed, carriage return and blank removed.
+std::u16string_view trim_trailing_space(std::u16string_view text);
+
+}  // namespace kolvex
