@@ -1,0 +1,202 @@
+#include "tracking/mic_use_tracker.h"
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <utility>
+
+#include "tracking/tracked_apps.h"
+
+namespace kolvex {
+namespace {
+
+// Per-poll data refers to the snapshot's entries instead of copying them; the snapshot
+// outlives every use inside process_snapshot.
+using TrackedEntries = std::vector<const AudioProcessEntry*>;
+using ActivePids = std::map<std::string_view, std::set<std::uint32_t>>;
+using TrackedApps = std::map<std::string_view, AudioProcessEntry>;
+using CurrentActive = std::map<std::string, bool>;
+
+// One application's state as its events report it.
+struct AppState {
+  std::string_view bundleId;
+  std::string_view appName;
+  std::optional<std::uint32_t> pid;
+  bool active = false;
+  bool renderActive = false;
+  bool captureActive = false;
+  CaptureEndpointRole role = CaptureEndpointRole::unknown;
+};
+
+TrackedEntries select_tracked(const AudioProcessSnapshot& snapshot) {
+  TrackedEntries tracked_entries;
+  for (const AudioProcessEntry& entry : snapshot) {
+    if (lookup_tracked_app(entry.bundleId) != nullptr) tracked_entries.push_back(&entry);
+  }
+  return tracked_entries;
+}
+
+void fold_into(AudioProcessEntry& app, const AudioProcessEntry& entry) {
+  // The role test must see the aggregate's captureActive from before this entry.
+  if (entry.captureActive) {
+    if (!app.captureActive) {
+      app.captureEndpointRole = entry.captureEndpointRole;
+    } else if (app.captureEndpointRole != entry.captureEndpointRole) {
+      app.captureEndpointRole = CaptureEndpointRole::ambiguous;
+    }
+  }
+  app.renderActive = app.renderActive || entry.renderActive;
+  app.captureActive = app.captureActive || entry.captureActive;
+  app.active = app.active || entry.active;
+}
+
+void fold(const TrackedEntries& tracked_entries, ActivePids& active_pids,
+          TrackedApps& tracked_apps) {
+  for (const AudioProcessEntry* entry : tracked_entries) {
+    if (entry->captureActive) active_pids[entry->bundleId].insert(entry->pid);
+    const auto [it, first] = tracked_apps.try_emplace(entry->bundleId, *entry);
+    if (!first) fold_into(it->second, *entry);
+  }
+}
+
+std::optional<std::uint32_t> single_pid(const ActivePids& active_pids, std::string_view name) {
+  const auto it = active_pids.find(name);
+  if (it == active_pids.end() || it->second.size() != 1) return std::nullopt;
+  return *it->second.begin();
+}
+
+JsonObject ended_event(const AppState& app, double ts) {
+  return JsonObject{
+      {"type", "call_app_mic_ended"},
+      {"bundleId", app.bundleId},
+      {"appName", app.appName},
+      {"renderActive", app.renderActive},
+      {"captureActive", app.captureActive},
+      {"captureEndpointRole", to_text(app.role)},
+      {"ts", ts},
+  };
+}
+
+JsonObject started_event(const AppState& app, double ts) {
+  JsonObject event = ended_event(app, ts);
+  event.insert("type", "meeting_started");
+  event.insert("pid", app.pid ? JsonValue(*app.pid) : JsonValue(nullptr));
+  return event;
+}
+
+JsonObject state_event(const AppState& app, double ts) {
+  JsonObject event = started_event(app, ts);
+  event.insert("type", "call_app_mic_state");
+  event.insert("active", app.active);
+  return event;
+}
+
+void append_changes(std::vector<JsonValue>& events, const MicUseTracker& tracker,
+                    const TrackedApps& tracked_apps, const ActivePids& active_pids, double ts) {
+  for (const auto& [name, app] : tracked_apps) {
+    const auto previous = tracker.tracked_active.find(std::string(name));
+    if (previous != tracker.tracked_active.end() && previous->second == app.active) continue;
+    const AppState state{.bundleId = name,
+                         .appName = app.appName,
+                         .pid = single_pid(active_pids, name),
+                         .active = app.active,
+                         .renderActive = app.renderActive,
+                         .captureActive = app.captureActive,
+                         .role = app.captureEndpointRole};
+    events.emplace_back(state_event(state, ts));
+    events.emplace_back(app.active ? started_event(state, ts) : ended_event(state, ts));
+  }
+}
+
+void append_vanished(std::vector<JsonValue>& events, const MicUseTracker& tracker,
+                     const CurrentActive& current_active, double ts) {
+  for (const auto& [name, was_active] : tracker.tracked_active) {
+    if (!was_active || current_active.contains(name)) continue;
+    // Every key was once a tracked bundleId, so the row is always there. Should that ever
+    // break, the executable name is what an untracked process reports as its display name,
+    // and an end notice with it is better than a missing one.
+    const TrackedApp* row = lookup_tracked_app(name);
+    const std::string_view display_name = row != nullptr ? row->display_name : name;
+    const AppState state{.bundleId = name,
+                         .appName = display_name,
+                         .pid = std::nullopt,
+                         .active = false,
+                         .renderActive = false,
+                         .captureActive = false,
+                         .role = CaptureEndpointRole::unknown};
+    events.emplace_back(state_event(state, ts));
+    events.emplace_back(ended_event(state, ts));
+  }
+}
+
+JsonObject process_members(const AudioProcessEntry& entry) {
+  return JsonObject{
+      {"bundleId", entry.bundleId},
+      {"appName", entry.appName},
+      {"pid", entry.pid},
+      {"renderActive", entry.renderActive},
+      {"captureActive", entry.captureActive},
+      {"captureEndpointRole", to_text(entry.captureEndpointRole)},
+  };
+}
+
+JsonObject summary_event(const AudioProcessSnapshot& snapshot,
+                         const TrackedEntries& tracked_entries, double ts) {
+  JsonArray active_apps;
+  for (const AudioProcessEntry& entry : snapshot) {
+    if (entry.active) active_apps.emplace_back(process_members(entry));
+  }
+  JsonArray tracked_apps;
+  std::uint64_t tracked_active_count = 0;
+  for (const AudioProcessEntry* entry : tracked_entries) {
+    JsonObject members = process_members(*entry);
+    members.insert("active", entry->active);
+    tracked_apps.emplace_back(std::move(members));
+    if (entry->active) ++tracked_active_count;
+  }
+  const std::uint64_t active_count = active_apps.size();
+  const std::uint64_t tracked_count = tracked_apps.size();
+  return JsonObject{
+      {"type", "audio_process_snapshot"},
+      {"activeApps", std::move(active_apps)},
+      {"trackedApps", std::move(tracked_apps)},
+      {"processCount", std::uint64_t{snapshot.size()}},
+      {"trackedProcessCount", tracked_count},
+      {"trackedActiveProcessCount", tracked_active_count},
+      {"activeProcessCount", active_count},
+      {"kolvexInputActive", false},
+      {"ts", ts},
+  };
+}
+
+}  // namespace
+
+std::vector<JsonValue> process_snapshot(MicUseTracker& tracker, AudioProcessSnapshot snapshot,
+                                        double ts) {
+  const TrackedEntries tracked_entries = select_tracked(snapshot);
+  ActivePids active_pids;
+  TrackedApps tracked_apps;
+  fold(tracked_entries, active_pids, tracked_apps);
+
+  CurrentActive current_active;
+  bool any_active = false;
+  for (const auto& [name, app] : tracked_apps) {
+    current_active.emplace_hint(current_active.end(), name, app.active);
+    any_active = any_active || app.active;
+  }
+
+  std::vector<JsonValue> events;
+  append_changes(events, tracker, tracked_apps, active_pids, ts);
+  append_vanished(events, tracker, current_active, ts);
+  if (tracker.meeting_active && !any_active) {
+    events.emplace_back(JsonObject{{"type", "meeting_ended"}, {"ts", ts}});
+  }
+  events.emplace_back(summary_event(snapshot, tracked_entries, ts));
+
+  tracker.tracked_active = std::move(current_active);
+  tracker.meeting_active = any_active;
+  return events;
+}
+
+}  // namespace kolvex
