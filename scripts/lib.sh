@@ -1,7 +1,8 @@
 # Shared by the README's commands; sourced, not run.
 
 BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev)
-TEST_PACKAGES=(clang-format libicu-dev g++-mingw-w64-x86-64-posix wine wine64)
+TEST_PACKAGES=(clang-format libicu-dev g++-mingw-w64-x86-64-posix wine wine64 pulseaudio
+  pulseaudio-utils)
 
 step() { printf '\n== %s\n' "$*"; }
 

@@ -1,12 +1,37 @@
-#include "output/fault.h"
+#include "output/diagnostics.h"
 
 #include <cstdlib>
+#include <initializer_list>
 
 namespace kolvex {
+namespace {
+
+// Standard error is unbuffered: each piece goes to the system as soon as it is produced.
+std::optional<OsError> write_pieces(std::initializer_list<std::string_view> pieces) {
+  std::lock_guard<std::mutex> guard(stderr_lock());
+  for (std::string_view piece : pieces) {
+    if (std::optional<OsError> error = write_std_stream(StdStream::err, piece)) return error;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 std::mutex& stderr_lock() {
   static std::mutex* lock = new std::mutex;
   return *lock;
+}
+
+void report_poll_failure(const ErrorValue& error) {
+  const std::string text = error.chained_text();
+  if (std::optional<OsError> failed = write_pieces({"audio session poll failed: ", text, "\n"})) {
+    exit_with_fault(write_failure_text(StdStream::err, *failed));
+  }
+}
+
+void exit_with_startup_error(const ErrorValue& error) {
+  (void)write_pieces({"Error: ", error.outermost_text(), "\n"});
+  std::exit(1);
 }
 
 std::string write_failure_text(StdStream stream, const OsError& error) {
@@ -22,13 +47,8 @@ std::string write_failure_text(StdStream stream, const OsError& error) {
 
 // Only the main thread writes output, so a fault is always the main thread's.
 void exit_with_fault(std::string_view failure_text) {
-  {
-    std::lock_guard<std::mutex> guard(stderr_lock());
-    // Nothing more can be reported if standard error fails too.
-    (void)write_std_stream(StdStream::err, "fatal error in thread 'main':\n");
-    (void)write_std_stream(StdStream::err, failure_text);
-    (void)write_std_stream(StdStream::err, "\n");
-  }
+  // Nothing more can be reported if standard error fails too.
+  (void)write_pieces({"fatal error in thread 'main':\n", failure_text, "\n"});
   std::_Exit(101);
 }
 

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <string>
 
-#include "output/fault.h"
+#include "output/diagnostics.h"
 #include "output/json_text.h"
 #include "output/line_writer.h"
 #include "output/std_stream.h"
@@ -31,7 +31,17 @@ StdoutStream& stdout_stream() {
   return *stream;
 }
 
+class StdoutEventSink : public EventSink {
+ public:
+  void emit(const JsonValue& event) override { emit_event(event); }
+};
+
 }  // namespace
+
+EventSink& stdout_event_sink() {
+  static StdoutEventSink sink;
+  return sink;
+}
 
 void emit_event(const JsonValue& event) {
   std::string line = to_compact_text(event);

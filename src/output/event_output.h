@@ -9,4 +9,13 @@ namespace kolvex {
 // report and exit status 101.
 void emit_event(const JsonValue& event);
 
+// Where events go: standard output in the program, a recorder in tests.
+class EventSink {
+ public:
+  virtual ~EventSink() = default;
+  virtual void emit(const JsonValue& event) = 0;
+};
+
+EventSink& stdout_event_sink();
+
 }  // namespace kolvex

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace kolvex {
+
+// What a platform left behind to explain a failure (COM error information on Windows).
+class ErrorDetail {
+ public:
+  virtual ~ErrorDetail() = default;
+  // The message that stands in for the system's text for the status; may be empty.
+  virtual std::string message() const = 0;
+};
+
+// A failed platform call: its status and whatever detail came with it, or an empty error
+// (status 0, no detail) for a call that reported success but handed back nothing.
+class PlatformError {
+ public:
+  explicit PlatformError(std::int32_t code, std::unique_ptr<ErrorDetail> detail = nullptr)
+      : code_(code), detail_(std::move(detail)) {}
+  static PlatformError empty() { return PlatformError(0); }
+
+  std::int32_t code() const { return code_; }
+  // "<message> (0x80070005)", or the code text alone when the message is empty.
+  std::string text() const;
+
+ private:
+  std::int32_t code_;
+  std::unique_ptr<ErrorDetail> detail_;
+};
+
+// "0x" and the 32 bits of the status as eight upper-case hexadecimal digits.
+std::string code_text(std::int32_t code);
+
+// The system's text for a status that came without detail; empty when it has none.
+std::string status_message(std::int32_t code);
+
+// A chain of links, outermost first; the last one started the failure.
+class ErrorValue {
+ public:
+  ErrorValue(PlatformError error) { links_.emplace_back(std::move(error)); }
+
+  // Adds an outermost link.
+  ErrorValue&& context(std::string text) &&;
+
+  // The texts of all links, outermost first, joined by ": ".
+  std::string chained_text() const;
+  std::string outermost_text() const;
+  const PlatformError* platform_error() const;
+
+ private:
+  using Link = std::variant<std::string, PlatformError>;
+  static std::string link_text(const Link& link);
+
+  std::vector<Link> links_;  // innermost first, so that adding context is cheap
+};
+
+// Either a value or the error that prevented it.
+template <class T>
+class Result {
+ public:
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+  Result(ErrorValue error) : state_(std::in_place_index<1>, std::move(error)) {}
+  Result(PlatformError error) : state_(std::in_place_index<1>, std::move(error)) {}
+
+  bool ok() const { return state_.index() == 0; }
+  explicit operator bool() const { return ok(); }
+  T& value() { return std::get<0>(state_); }
+  T& operator*() { return value(); }
+  T* operator->() { return &value(); }
+  ErrorValue& error() { return std::get<1>(state_); }
+  ErrorValue take_error() { return std::move(std::get<1>(state_)); }
+
+ private:
+  std::variant<T, ErrorValue> state_;
+};
+
+// The outcome of an operation that yields nothing.
+using Status = std::optional<ErrorValue>;
+
+}  // namespace kolvex
