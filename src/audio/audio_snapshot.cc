@@ -1,0 +1,134 @@
+#include "audio/audio_snapshot.h"
+
+#include <utility>
+
+#include "audio/process_identity.h"
+
+namespace kolvex {
+namespace {
+
+void record_session(SessionAccumulator& accumulator, DataFlow flow, CaptureEndpointRole role,
+                    bool is_active) {
+  if (!is_active) return;
+  if (flow == DataFlow::render) {
+    accumulator.renderActive = true;
+  } else {
+    accumulator.captureActive = true;
+    accumulator.capture_roles.insert(role);
+  }
+}
+
+// Failures here only cost this endpoint or this session; the pass goes on.
+void collect_sessions(AudioEndpoint& endpoint, DataFlow flow, CaptureEndpointRole role,
+                      SessionAccumulators& accumulators) {
+  Result<std::unique_ptr<AudioSessionList>> sessions = endpoint.sessions();
+  if (!sessions) return;
+  Result<std::int32_t> count = (*sessions)->count();
+  if (!count) return;
+  for (std::int32_t i = 0; i < *count; ++i) {
+    Result<std::unique_ptr<AudioSession>> session = (*sessions)->session(i);
+    if (!session) continue;
+    Result<std::uint32_t> pid = (*session)->process_id();
+    if (!pid) continue;
+    Result<bool> is_active = (*session)->is_active();
+    record_session(accumulators[*pid], flow, role, is_active.ok() && *is_active);
+  }
+}
+
+CaptureEndpointRole endpoint_role(AudioEndpoint& endpoint, DataFlow flow,
+                                  const DefaultCaptureIds* defaults) {
+  if (flow == DataFlow::render) return CaptureEndpointRole::unknown;
+  Result<std::string> id = endpoint.id();
+  std::optional<std::string> known_id;
+  if (id) known_id = std::move(*id);
+  return classify_capture_endpoint(known_id, defaults ? *defaults : DefaultCaptureIds{});
+}
+
+DefaultCaptureIds read_default_capture_ids(AudioDeviceEnumerator& enumerator) {
+  DefaultCaptureIds defaults;
+  defaults.communications_default_id =
+      default_capture_endpoint_id(enumerator, DeviceRole::communications);
+  defaults.console_default_id = default_capture_endpoint_id(enumerator, DeviceRole::console);
+  return defaults;
+}
+
+AudioProcessSnapshot build_entries(AudioPlatform& platform,
+                                   const SessionAccumulators& accumulators) {
+  AudioProcessSnapshot snapshot;
+  for (const auto& [pid, accumulator] : accumulators) {
+    if (pid == 0) continue;
+    std::optional<ProcessIdentity> identity = identify_process(platform, pid);
+    if (!identity) continue;
+    AudioProcessEntry& entry = snapshot.emplace_back();
+    entry.bundleId = std::move(identity->bundleId);
+    entry.appName = std::move(identity->appName);
+    entry.pid = pid;
+    entry.renderActive = accumulator.renderActive;
+    entry.captureActive = accumulator.captureActive;
+    entry.active = accumulator.captureActive;
+    entry.captureEndpointRole = fold_capture_role(accumulator.capture_roles);
+  }
+  return snapshot;
+}
+
+}  // namespace
+
+Result<AudioProcessSnapshot> take_audio_process_snapshot(AudioPlatform& platform) {
+  Result<std::unique_ptr<AudioDeviceEnumerator>> enumerator = platform.create_device_enumerator();
+  if (!enumerator) return enumerator.take_error();
+  SessionAccumulators accumulators;
+  if (Status failed =
+          collect_endpoint_sessions(**enumerator, DataFlow::render, nullptr, accumulators)) {
+    return std::move(*failed).context("render endpoint");
+  }
+  const DefaultCaptureIds defaults = read_default_capture_ids(**enumerator);
+  if (Status failed =
+          collect_endpoint_sessions(**enumerator, DataFlow::capture, &defaults, accumulators)) {
+    return std::move(*failed).context("capture endpoint");
+  }
+  return build_entries(platform, accumulators);
+}
+
+Status collect_endpoint_sessions(AudioDeviceEnumerator& enumerator, DataFlow flow,
+                                 const DefaultCaptureIds* defaults,
+                                 SessionAccumulators& accumulators) {
+  Result<std::unique_ptr<AudioEndpointList>> endpoints =
+      enumerator.endpoints(flow, DEVICE_STATE_ACTIVE);
+  if (!endpoints) return endpoints.take_error();
+  Result<std::uint32_t> count = (*endpoints)->count();
+  if (!count) return count.take_error();
+  for (std::uint32_t i = 0; i < *count; ++i) {
+    // Scoped to one iteration: an endpoint and its sessions are gone before the next is fetched.
+    Result<std::unique_ptr<AudioEndpoint>> endpoint = (*endpoints)->item(i);
+    if (!endpoint) return endpoint.take_error();
+    const CaptureEndpointRole role = endpoint_role(**endpoint, flow, defaults);
+    collect_sessions(**endpoint, flow, role, accumulators);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> default_capture_endpoint_id(AudioDeviceEnumerator& enumerator,
+                                                       DeviceRole role) {
+  Result<std::unique_ptr<AudioEndpoint>> endpoint =
+      enumerator.default_endpoint(DataFlow::capture, role);
+  if (!endpoint) return std::nullopt;
+  Result<std::string> id = (*endpoint)->id();
+  if (!id) return std::nullopt;
+  return std::move(*id);
+}
+
+CaptureEndpointRole classify_capture_endpoint(const std::optional<std::string>& endpoint_id,
+                                              const DefaultCaptureIds& defaults) {
+  if (!endpoint_id) return CaptureEndpointRole::unknown;
+  if (defaults.communications_default_id == endpoint_id) return CaptureEndpointRole::communications;
+  if (defaults.console_default_id == endpoint_id) return CaptureEndpointRole::system_default;
+  return CaptureEndpointRole::other;
+}
+
+CaptureEndpointRole fold_capture_role(const std::set<CaptureEndpointRole>& capture_roles) {
+  if (capture_roles.empty()) return CaptureEndpointRole::unknown;
+  if (capture_roles.size() > 1) return CaptureEndpointRole::ambiguous;
+  return *capture_roles.begin();
+}
+
+}  // namespace kolvex

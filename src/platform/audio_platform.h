@@ -1,0 +1,102 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/error_value.h"
+
+// The audio services as plain values. Each object stands for one platform object and
+// releases it when destroyed, so the core decides how long every platform object lives.
+// A call that reports success but yields no object fails with an empty PlatformError.
+
+namespace kolvex {
+
+enum class DataFlow : std::int32_t { render = 0, capture = 1 };
+enum class DeviceRole : std::int32_t { console = 0, multimedia = 1, communications = 2 };
+
+inline constexpr std::uint32_t DEVICE_STATE_ACTIVE = 0x1;
+inline constexpr std::uint32_t DEVICE_STATEMASK_ALL = 0xF;
+
+// An audio session's extended control.
+class AudioSession {
+ public:
+  virtual ~AudioSession() = default;
+  virtual Result<std::uint32_t> process_id() = 0;
+  // True exactly when the session is in the active state.
+  virtual Result<bool> is_active() = 0;
+};
+
+// The sessions of one endpoint (its session manager and session enumerator).
+class AudioSessionList {
+ public:
+  virtual ~AudioSessionList() = default;
+  virtual Result<std::int32_t> count() = 0;
+  // The session at `index`, asked for its extended control.
+  virtual Result<std::unique_ptr<AudioSession>> session(std::int32_t index) = 0;
+};
+
+class AudioEndpoint {
+ public:
+  virtual ~AudioEndpoint() = default;
+  // The endpoint identifier, decoded strictly to UTF-8.
+  virtual Result<std::string> id() = 0;
+  virtual Result<std::unique_ptr<AudioSessionList>> sessions() = 0;
+  // The raw data-flow value the endpoint reports.
+  virtual Result<std::int32_t> data_flow() = 0;
+};
+
+class AudioEndpointList {
+ public:
+  virtual ~AudioEndpointList() = default;
+  virtual Result<std::uint32_t> count() = 0;
+  virtual Result<std::unique_ptr<AudioEndpoint>> item(std::uint32_t index) = 0;
+};
+
+// Receives endpoint notifications on the platform's threads, at any time, possibly several
+// at once; it must never block them. Ids are decoded strictly; an id that does not decode
+// never reaches it, except for a default change, which then comes without one.
+class EndpointNotificationSink {
+ public:
+  virtual ~EndpointNotificationSink() = default;
+  virtual void state_changed(std::string device_id, std::uint32_t new_state) = 0;
+  virtual void added(std::string device_id) = 0;
+  virtual void removed(std::string device_id) = 0;
+  virtual void default_changed(std::int32_t flow, std::int32_t role,
+                               std::optional<std::string> device_id) = 0;
+};
+
+// Keeps a notification client registered; unregisters and releases it when destroyed.
+class EndpointRegistration {
+ public:
+  virtual ~EndpointRegistration() = default;
+};
+
+class AudioDeviceEnumerator {
+ public:
+  virtual ~AudioDeviceEnumerator() = default;
+  virtual Result<std::unique_ptr<AudioEndpointList>> endpoints(DataFlow flow,
+                                                               std::uint32_t state_mask) = 0;
+  virtual Result<std::unique_ptr<AudioEndpoint>> default_endpoint(DataFlow flow,
+                                                                  DeviceRole role) = 0;
+  virtual Result<std::unique_ptr<AudioEndpoint>> device(std::string_view id) = 0;
+  // A platform without endpoint notifications refuses, and the detector polls on a timer.
+  virtual Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
+      std::shared_ptr<EndpointNotificationSink> sink) {
+    (void)sink;
+    return PlatformError::empty();
+  }
+};
+
+// Everything the detector asks of the machine it runs on.
+class AudioPlatform {
+ public:
+  virtual ~AudioPlatform() = default;
+  virtual Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() = 0;
+  // The file name of the process's executable image, or nothing when it cannot be had.
+  virtual std::optional<std::string> executable_name(std::uint32_t pid) = 0;
+};
+
+}  // namespace kolvex
