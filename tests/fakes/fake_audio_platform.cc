@@ -111,7 +111,7 @@ class FakeEndpointObject : public AudioEndpoint {
   Result<std::int32_t> data_flow() override {
     platform_.log("data_flow(" + label_ + ")");
     if (data_.data_flow_fault) return data_.data_flow_fault->make();
-    return static_cast<std::int32_t>(flow_);
+    return data_.reported_flow.value_or(static_cast<std::int32_t>(flow_));
   }
 
  private:
@@ -188,7 +188,27 @@ class FakeEnumeratorObject : public AudioDeviceEnumerator {
     return PlatformError(E_NOTFOUND_CODE);
   }
 
+  Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
+      std::shared_ptr<EndpointNotificationSink> sink) override {
+    platform_.log("register_endpoint_notifications");
+    if (platform_.script().register_fault) return platform_.script().register_fault->make();
+    platform_.set_notifications(std::move(sink));
+    return std::unique_ptr<EndpointRegistration>(new FakeRegistration(platform_));
+  }
+
  private:
+  class FakeRegistration : public EndpointRegistration {
+   public:
+    explicit FakeRegistration(FakeAudioPlatform& platform) : platform_(platform) {}
+    ~FakeRegistration() override {
+      platform_.log("unregister_endpoint_notifications");
+      platform_.set_notifications(nullptr);
+    }
+
+   private:
+    FakeAudioPlatform& platform_;
+  };
+
   // A default endpoint is only asked for its identifier.
   class FakeDefaultEndpointObject : public AudioEndpoint {
    public:

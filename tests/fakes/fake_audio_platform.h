@@ -70,6 +70,7 @@ struct FakeEndpoint {
   std::optional<Fault> session_count_fault{};
   std::optional<std::int32_t> session_count{};  // reported instead of sessions.size()
   std::optional<Fault> data_flow_fault{};
+  std::optional<std::int32_t> reported_flow{};  // reported instead of the flow it is listed under
 };
 
 struct FakeFlow {
@@ -92,6 +93,7 @@ struct FakeAudioScript {
   std::map<DeviceRole, FakeDefault> capture_defaults{};
   // A pid without an entry cannot be identified.
   std::map<std::uint32_t, std::string> executables{};
+  std::optional<Fault> register_fault{};
 };
 
 // Platform objects alive right now, by kind.
@@ -122,17 +124,24 @@ class FakeAudioPlatform : public AudioPlatform {
   // Endpoints fetched while an endpoint or its sessions were still alive, and sessions fetched
   // while another session was: a platform object held across its scope.
   int scope_overlaps() const { return scope_overlaps_; }
+  // The sink of the registered notification client; null while none is registered. Tests
+  // call it, from any thread, as the audio service would.
+  std::shared_ptr<EndpointNotificationSink> notifications() const { return notifications_; }
 
   // For the fake objects.
   void log(std::string call) { calls_.push_back(std::move(call)); }
   LiveObjects& live_objects() { return live_; }
   void note_overlap() { ++scope_overlaps_; }
+  void set_notifications(std::shared_ptr<EndpointNotificationSink> sink) {
+    notifications_ = std::move(sink);
+  }
 
  private:
   FakeAudioScript script_;
   LiveObjects live_;
   std::vector<std::string> calls_;
   int scope_overlaps_ = 0;
+  std::shared_ptr<EndpointNotificationSink> notifications_;
 };
 
 }  // namespace kolvex::fake

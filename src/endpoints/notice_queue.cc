@@ -1,0 +1,99 @@
+#include "endpoints/notice_queue.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <utility>
+
+#include "output/clock.h"
+
+namespace kolvex {
+
+namespace notice_queue_detail {
+
+struct Shared {
+  explicit Shared(std::size_t capacity) : capacity(capacity) {}
+
+  const std::size_t capacity;
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::deque<EndpointNotice> notices;
+  std::size_t senders = 0;
+  bool receiver_alive = true;
+};
+
+}  // namespace notice_queue_detail
+
+using notice_queue_detail::Shared;
+
+NoticeSender::NoticeSender(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {
+  std::lock_guard<std::mutex> guard(shared_->lock);
+  ++shared_->senders;
+}
+
+NoticeSender::NoticeSender(const NoticeSender& other) : NoticeSender(other.shared_) {}
+
+NoticeSender::~NoticeSender() {
+  if (!shared_) return;  // moved from
+  {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    --shared_->senders;
+  }
+  shared_->arrived.notify_all();
+}
+
+bool NoticeSender::try_send(EndpointNotice&& notice) {
+  {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    if (!shared_->receiver_alive || shared_->notices.size() >= shared_->capacity) return false;
+    shared_->notices.push_back(std::move(notice));
+  }
+  shared_->arrived.notify_one();
+  return true;
+}
+
+NoticeReceiver::NoticeReceiver(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+
+NoticeReceiver::~NoticeReceiver() {
+  if (!shared_) return;
+  std::lock_guard<std::mutex> guard(shared_->lock);
+  shared_->receiver_alive = false;
+  shared_->notices.clear();
+}
+
+std::optional<EndpointNotice> NoticeReceiver::receive_for(std::chrono::nanoseconds timeout) {
+  std::unique_lock<std::mutex> guard(shared_->lock);
+  shared_->arrived.wait_for(guard, timeout, [this] {
+    return !shared_->notices.empty() || shared_->senders == 0;
+  });
+  if (shared_->notices.empty()) return std::nullopt;
+  EndpointNotice notice = std::move(shared_->notices.front());
+  shared_->notices.pop_front();
+  return notice;
+}
+
+std::optional<EndpointNotice> NoticeReceiver::try_receive() {
+  std::lock_guard<std::mutex> guard(shared_->lock);
+  if (shared_->notices.empty()) return std::nullopt;
+  EndpointNotice notice = std::move(shared_->notices.front());
+  shared_->notices.pop_front();
+  return notice;
+}
+
+bool NoticeReceiver::disconnected() const {
+  std::lock_guard<std::mutex> guard(shared_->lock);
+  return shared_->senders == 0;
+}
+
+NoticeQueue make_notice_queue(std::size_t capacity) {
+  auto shared = std::make_shared<Shared>(capacity);
+  return NoticeQueue{NoticeSender(shared), NoticeReceiver(shared)};
+}
+
+void post_notice(NoticeSender& sender, const NoticeOverflow& overflow, EndpointChange change) {
+  if (!sender.try_send(EndpointNotice{std::move(change), now_ts()})) {
+    overflow->store(true, std::memory_order_release);
+  }
+}
+
+}  // namespace kolvex

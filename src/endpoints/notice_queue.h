@@ -1,0 +1,65 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+
+#include "endpoints/endpoint_notice.h"
+
+namespace kolvex {
+
+inline constexpr std::size_t NOTICE_QUEUE_CAPACITY = 256;
+
+// Raised by producers that could not queue a notice; cleared by the consumer's exchange.
+using NoticeOverflow = std::shared_ptr<std::atomic<bool>>;
+
+namespace notice_queue_detail {
+struct Shared;
+}
+
+// A producer's end. Copies are further producers; the queue is disconnected for the receiver
+// once every sending end is gone.
+class NoticeSender {
+ public:
+  explicit NoticeSender(std::shared_ptr<notice_queue_detail::Shared> shared);
+  NoticeSender(const NoticeSender& other);
+  NoticeSender& operator=(const NoticeSender&) = delete;
+  NoticeSender(NoticeSender&&) noexcept = default;
+  ~NoticeSender();
+
+  // Never waits: false when the queue is full or nobody receives any more.
+  bool try_send(EndpointNotice&& notice);
+
+ private:
+  std::shared_ptr<notice_queue_detail::Shared> shared_;
+};
+
+class NoticeReceiver {
+ public:
+  explicit NoticeReceiver(std::shared_ptr<notice_queue_detail::Shared> shared);
+  NoticeReceiver(NoticeReceiver&&) noexcept = default;
+  ~NoticeReceiver();
+
+  // Waits up to `timeout` for a notice; returns early, with nothing, once disconnected.
+  std::optional<EndpointNotice> receive_for(std::chrono::nanoseconds timeout);
+  std::optional<EndpointNotice> try_receive();
+  bool disconnected() const;
+
+ private:
+  std::shared_ptr<notice_queue_detail::Shared> shared_;
+};
+
+struct NoticeQueue {
+  NoticeSender sender;
+  NoticeReceiver receiver;
+};
+
+NoticeQueue make_notice_queue(std::size_t capacity = NOTICE_QUEUE_CAPACITY);
+
+// Run on the platform's callback thread: stamps the notice and offers it to the queue; a
+// notice that cannot be queued is dropped and the overflow flag raised instead.
+void post_notice(NoticeSender& sender, const NoticeOverflow& overflow, EndpointChange change);
+
+}  // namespace kolvex

@@ -1,0 +1,140 @@
+// The main loop's order of output: start-up, a poll's events, then what the wait brings.
+#include "bin/detector.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fakes/fake_audio_platform.h"
+#include "output/json_text.h"
+
+namespace kolvex {
+namespace {
+
+using fake::fails;
+using fake::FakeAudioPlatform;
+using fake::FakeAudioScript;
+using fake::FakeEndpoint;
+using fake::FakeSession;
+
+struct RecordingOutput : DetectorOutput {
+  void emit(const JsonValue& event) override { lines.push_back(type_of(to_compact_text(event))); }
+  void report_poll_failure(const ErrorValue& error) override {
+    lines.push_back("stderr: " + error.chained_text());
+  }
+  // Enough of a line to follow the order: its type, and the change of a lifecycle event.
+  static std::string type_of(const std::string& line) {
+    auto member = [&](const std::string& key) {
+      const std::string quoted = "\"" + key + "\":\"";
+      const auto at = line.find(quoted);
+      if (at == std::string::npos) return std::string();
+      const auto start = at + quoted.size();
+      return line.substr(start, line.find('"', start) - start);
+    };
+    const std::string change = member("change");
+    return member("type") + (change.empty() ? "" : " " + change);
+  }
+  std::vector<std::string> lines;
+};
+
+FakeAudioScript zoom_on_the_microphone() {
+  FakeAudioScript s;
+  s.capture.endpoints = {
+      FakeEndpoint{.id = "mic", .sessions = {FakeSession{.pid = 4120, .active = true}}}};
+  s.render.endpoints = {FakeEndpoint{.id = "speaker"}};
+  s.capture_defaults[DeviceRole::communications] = {.id = "mic"};
+  s.executables[4120] = "Zoom.exe";
+  return s;
+}
+
+std::unique_ptr<Detector> start(FakeAudioPlatform& platform, RecordingOutput& output) {
+  Result<std::unique_ptr<Detector>> detector = start_detector(platform, output);
+  EXPECT_TRUE(detector.ok());
+  (*detector)->monitoring->poll_interval = std::chrono::milliseconds(20);
+  return std::move(*detector);
+}
+
+TEST(DetectorTest, AMissingEnumeratorEndsStartUpBeforeAnyOutput) {
+  FakeAudioScript script;
+  script.enumerator_fault = fails(static_cast<std::int32_t>(0x80040154u));
+  FakeAudioPlatform platform(std::move(script));
+  RecordingOutput output;
+  Result<std::unique_ptr<Detector>> detector = start_detector(platform, output);
+  ASSERT_FALSE(detector.ok());
+  EXPECT_EQ(detector.error().chained_text().rfind("0x80040154"),
+            detector.error().chained_text().size() - 10);
+  EXPECT_TRUE(output.lines.empty());
+}
+
+TEST(DetectorTest, RegisteredRunsStartWithStarted) {
+  FakeAudioPlatform platform(zoom_on_the_microphone());
+  RecordingOutput output;
+  auto detector = start(platform, output);
+  EXPECT_EQ(output.lines, std::vector<std::string>{"started"});
+  EXPECT_NE(platform.notifications(), nullptr);
+}
+
+TEST(DetectorTest, AFailedRegistrationIsReportedFirstAndTheLoopSleepsFromThenOn) {
+  FakeAudioScript script = zoom_on_the_microphone();
+  script.register_fault = fails(-1);
+  FakeAudioPlatform platform(std::move(script));
+  RecordingOutput output;
+  auto detector = start(platform, output);
+  detector->monitoring->overflow->store(true);  // never looked at in this mode
+  run_pass(*detector);
+  EXPECT_EQ(output.lines, (std::vector<std::string>{"device_lifecycle listener_failed", "started",
+                                                    "call_app_mic_state", "meeting_started",
+                                                    "audio_process_snapshot"}));
+}
+
+TEST(DetectorTest, APassWritesThePollThenTheDrainedNoticesThenOneOverflowReport) {
+  FakeAudioPlatform platform(zoom_on_the_microphone());
+  RecordingOutput output;
+  auto detector = start(platform, output);
+  std::shared_ptr<EndpointNotificationSink> service = platform.notifications();
+  std::thread([service] {
+    service->added("usb-mic");
+    service->removed("speaker");
+    service->default_changed(1, 2, "mic");
+  }).join();
+  detector->monitoring->overflow->store(true);
+  run_pass(*detector);
+  EXPECT_EQ(output.lines,
+            (std::vector<std::string>{
+                "started", "call_app_mic_state", "meeting_started", "audio_process_snapshot",
+                "device_lifecycle endpoint_added", "device_lifecycle endpoint_removed",
+                "device_lifecycle default_role_changed", "device_lifecycle listener_failed"}));
+  EXPECT_FALSE(detector->monitoring->overflow->load());
+}
+
+TEST(DetectorTest, AFailedPollWritesOneLineAndTheNextPollComparesWithTheLastGoodOne) {
+  FakeAudioPlatform platform(zoom_on_the_microphone());
+  RecordingOutput output;
+  auto detector = start(platform, output);
+  run_poll(*detector, 1.0);
+  platform.script().capture.enumerate_fault = fails(static_cast<std::int32_t>(0x88890004u), "");
+  run_poll(*detector, 3.0);
+  platform.script().capture.enumerate_fault.reset();
+  run_poll(*detector, 5.0);
+  EXPECT_EQ(output.lines,
+            (std::vector<std::string>{
+                "started", "call_app_mic_state", "meeting_started", "audio_process_snapshot",
+                "stderr: capture endpoint: 0x88890004", "audio_process_snapshot"}));
+}
+
+TEST(DetectorTest, TheWaitBlocksForTheIntervalWhenNothingArrives) {
+  FakeAudioPlatform platform(zoom_on_the_microphone());
+  RecordingOutput output;
+  auto detector = start(platform, output);
+  for (bool registered : {true, false}) {
+    if (!registered) detector->monitoring->registration.reset();
+    const auto before = std::chrono::steady_clock::now();
+    wait_for_next_poll(*detector->monitoring);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(output.lines, std::vector<std::string>{"started"});
+}
+
+}  // namespace
+}  // namespace kolvex
