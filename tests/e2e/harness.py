@@ -1,0 +1,128 @@
+"""Shared pieces of the end-to-end tests: a private PulseAudio server, a detector run as a
+consumer would run it, and checks on what it writes."""
+
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+
+class PulseServer:
+    """A PulseAudio server of the test's own with a null sink and a null source."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="kolvex-pulse-")
+        self.socket = os.path.join(self.dir, "native")
+        self.process = None
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    @property
+    def env(self):
+        return {"PULSE_SERVER": "unix:" + self.socket}
+
+    def start(self):
+        log = open(os.path.join(self.dir, "pulseaudio.log"), "wb")
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
+             "-L", "module-native-protocol-unix socket=" + self.socket,
+             "-L", "module-null-sink sink_name=spk",
+             "-L", "module-null-source source_name=mic"],
+            stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+            env=dict(os.environ, HOME=self.dir, XDG_RUNTIME_DIR=self.dir))
+        wait_for(lambda: self.pactl("info").returncode == 0, "the PulseAudio server to answer")
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=30)
+
+    def pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
+                              capture_output=True, text=True)
+
+
+def wait_for(condition, what, deadline=60.0):
+    end = time.monotonic() + deadline
+    while time.monotonic() < end:
+        if condition():
+            return
+        time.sleep(0.1)
+    raise AssertionError("timed out waiting for " + what)
+
+
+class Detector:
+    """The detector as a child process whose stdout and stderr go to files we read."""
+
+    def __init__(self, argv, env, workdir):
+        self.out_path = os.path.join(workdir, "stdout")
+        self.err_path = os.path.join(workdir, "stderr")
+        with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
+            self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out,
+                                            stderr=err, env=env, start_new_session=True)
+
+    def lines(self):
+        with open(self.out_path, "rb") as f:
+            data = f.read()
+        return data.split(b"\n")[:-1]
+
+    def events(self):
+        return [parse_event(line) for line in self.lines()]
+
+    def stderr(self):
+        with open(self.err_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def wait_for_events(self, condition, what, deadline=60.0):
+        wait_for(lambda: condition(self.events()) or self.process.poll() is not None, what,
+                 deadline)
+        assert self.process.poll() is None, "detector exited: %s" % self.stderr()
+
+    def stop(self):
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        self.process.wait(timeout=30)
+
+
+def parse_event(line):
+    """One stdout line: exactly one compact JSON object with a type and a double ts."""
+    assert line.endswith(b"}") and b"\r" not in line, line
+    event = json.loads(line)
+    assert isinstance(event, dict), line
+    assert isinstance(event.get("type"), str), line
+    assert isinstance(event.get("ts"), float), line
+    # Our writer and Python's agree byte for byte on everything the detector writes.
+    assert json.dumps(event, separators=(",", ":"), sort_keys=True,
+                      ensure_ascii=False).encode() == line, line
+    return event
+
+
+class TestRun:
+    """Counts checks and prints a closing 'N passed, N failed' line."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, fn):
+        try:
+            fn()
+        except Exception as e:  # noqa: BLE001 - every failure is reported the same way
+            self.failed += 1
+            print("FAIL %s: %s: %s" % (name, type(e).__name__, e), flush=True)
+        else:
+            self.passed += 1
+            print("ok   %s" % name, flush=True)
+
+    def finish(self):
+        print("%d passed, %d failed" % (self.passed, self.failed))
+        return 1 if self.failed else 0
