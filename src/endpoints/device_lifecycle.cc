@@ -15,40 +15,56 @@ constexpr std::uint8_t CONTRACT_VERSION = 1;
 
 std::string_view to_text(LifecycleChange change) {
   switch (change) {
-    case LifecycleChange::default_role_changed: return "default_role_changed";
-    case LifecycleChange::endpoint_added: return "endpoint_added";
-    case LifecycleChange::endpoint_removed: return "endpoint_removed";
-    case LifecycleChange::endpoint_state_changed: return "endpoint_state_changed";
-    case LifecycleChange::listener_failed: return "listener_failed";
+    case LifecycleChange::default_role_changed:
+      return "default_role_changed";
+    case LifecycleChange::endpoint_added:
+      return "endpoint_added";
+    case LifecycleChange::endpoint_removed:
+      return "endpoint_removed";
+    case LifecycleChange::endpoint_state_changed:
+      return "endpoint_state_changed";
+    case LifecycleChange::listener_failed:
+      return "listener_failed";
   }
   return "listener_failed";
 }
 
 std::string_view to_text(LifecycleRole role) {
   switch (role) {
-    case LifecycleRole::communications: return "communications";
-    case LifecycleRole::system_default: return "system_default";
-    case LifecycleRole::none: return "none";
+    case LifecycleRole::communications:
+      return "communications";
+    case LifecycleRole::system_default:
+      return "system_default";
+    case LifecycleRole::none:
+      return "none";
   }
   return "none";
 }
 
 std::string_view to_text(LifecycleScope scope) {
   switch (scope) {
-    case FlowLabel::capture: return "capture";
-    case FlowLabel::render: return "render";
-    case FlowLabel::unknown: return "unknown";
+    case FlowLabel::capture:
+      return "capture";
+    case FlowLabel::render:
+      return "render";
+    case FlowLabel::unknown:
+      return "unknown";
   }
   return "unknown";
 }
 
 std::string_view to_text(LifecycleState state) {
   switch (state) {
-    case LifecycleState::active: return "active";
-    case LifecycleState::disabled: return "disabled";
-    case LifecycleState::not_present: return "not_present";
-    case LifecycleState::unplugged: return "unplugged";
-    case LifecycleState::unknown: return "unknown";
+    case LifecycleState::active:
+      return "active";
+    case LifecycleState::disabled:
+      return "disabled";
+    case LifecycleState::not_present:
+      return "not_present";
+    case LifecycleState::unplugged:
+      return "unplugged";
+    case LifecycleState::unknown:
+      return "unknown";
   }
   return "unknown";
 }
@@ -63,7 +79,9 @@ SubjectAndDetail subject_and_detail(const EndpointChange& change) {
     SubjectAndDetail operator()(const StateChanged& c) const {
       return {"endpoint:" + c.device_id, "state:" + std::to_string(c.new_state)};
     }
-    SubjectAndDetail operator()(const Added& c) const { return {"endpoint:" + c.device_id, "added"}; }
+    SubjectAndDetail operator()(const Added& c) const {
+      return {"endpoint:" + c.device_id, "added"};
+    }
     SubjectAndDetail operator()(const Removed& c) const {
       return {"endpoint:" + c.device_id, "removed"};
     }
@@ -76,9 +94,8 @@ SubjectAndDetail subject_and_detail(const EndpointChange& change) {
 }
 
 void prune(NoticeDedup& dedup, double now) {
-  std::erase_if(dedup, [now](const auto& entry) {
-    return entry.second.ts < now - DEDUP_WINDOW_SECONDS;
-  });
+  std::erase_if(dedup,
+                [now](const auto& entry) { return entry.second.ts < now - DEDUP_WINDOW_SECONDS; });
 }
 
 // A repeat leaves the stored entry as it was, so a steady stream of repeats cannot keep one
@@ -102,10 +119,12 @@ FlowLabel learn_flow(DeviceLifecycle& lifecycle, const std::string& device_id) {
 
 std::optional<LifecycleRole> reported_role(std::int32_t role) {
   switch (role) {
-    case static_cast<std::int32_t>(DeviceRole::console): return LifecycleRole::system_default;
+    case static_cast<std::int32_t>(DeviceRole::console):
+      return LifecycleRole::system_default;
     case static_cast<std::int32_t>(DeviceRole::communications):
       return LifecycleRole::communications;
-    default: return std::nullopt;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -137,11 +156,16 @@ void act_on(DeviceLifecycle& lifecycle, const EndpointChange& change, double now
 
 LifecycleState lifecycle_state_from(std::uint32_t device_state) {
   switch (device_state) {
-    case 0x1: return LifecycleState::active;
-    case 0x2: return LifecycleState::disabled;
-    case 0x4: return LifecycleState::not_present;
-    case 0x8: return LifecycleState::unplugged;
-    default: return LifecycleState::unknown;
+    case 0x1:
+      return LifecycleState::active;
+    case 0x2:
+      return LifecycleState::disabled;
+    case 0x4:
+      return LifecycleState::not_present;
+    case 0x8:
+      return LifecycleState::unplugged;
+    default:
+      return LifecycleState::unknown;
   }
 }
 

@@ -19,8 +19,8 @@ struct Removed {
   std::string device_id;
 };
 struct DefaultChanged {
-  std::int32_t flow = 0;  // EDataFlow
-  std::int32_t role = 0;  // ERole
+  std::int32_t flow = 0;                 // EDataFlow
+  std::int32_t role = 0;                 // ERole
   std::optional<std::string> device_id;  // absent: no id, or one that did not decode
 };
 

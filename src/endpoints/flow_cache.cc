@@ -38,9 +38,12 @@ FlowLabel resolve_flow(AudioDeviceEnumerator& enumerator, const EndpointFlowCach
   Result<std::int32_t> flow = (*device)->data_flow();
   if (!flow) return FlowLabel::unknown;
   switch (*flow) {
-    case static_cast<std::int32_t>(DataFlow::capture): return FlowLabel::capture;
-    case static_cast<std::int32_t>(DataFlow::render): return FlowLabel::render;
-    default: return FlowLabel::unknown;
+    case static_cast<std::int32_t>(DataFlow::capture):
+      return FlowLabel::capture;
+    case static_cast<std::int32_t>(DataFlow::render):
+      return FlowLabel::render;
+    default:
+      return FlowLabel::unknown;
   }
 }
 

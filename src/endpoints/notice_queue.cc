@@ -63,9 +63,8 @@ NoticeReceiver::~NoticeReceiver() {
 
 std::optional<EndpointNotice> NoticeReceiver::receive_for(std::chrono::nanoseconds timeout) {
   std::unique_lock<std::mutex> guard(shared_->lock);
-  shared_->arrived.wait_for(guard, timeout, [this] {
-    return !shared_->notices.empty() || shared_->senders == 0;
-  });
+  shared_->arrived.wait_for(guard, timeout,
+                            [this] { return !shared_->notices.empty() || shared_->senders == 0; });
   if (shared_->notices.empty()) return std::nullopt;
   EndpointNotice notice = std::move(shared_->notices.front());
   shared_->notices.pop_front();
