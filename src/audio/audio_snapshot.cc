@@ -93,7 +93,7 @@ Status collect_endpoint_sessions(AudioDeviceEnumerator& enumerator, DataFlow flo
                                  const DefaultCaptureIds* defaults,
                                  SessionAccumulators& accumulators) {
   Result<std::unique_ptr<AudioEndpointList>> endpoints =
-      enumerator.endpoints(flow, DEVICE_STATE_ACTIVE);
+      enumerator.endpoints(flow, ENDPOINT_STATE_ACTIVE);
   if (!endpoints) return endpoints.take_error();
   Result<std::uint32_t> count = (*endpoints)->count();
   if (!count) return count.take_error();

@@ -8,7 +8,7 @@ namespace {
 void add_endpoints(AudioDeviceEnumerator& enumerator, DataFlow flow, FlowLabel label,
                    EndpointFlowCache& cache) {
   Result<std::unique_ptr<AudioEndpointList>> endpoints =
-      enumerator.endpoints(flow, DEVICE_STATEMASK_ALL);
+      enumerator.endpoints(flow, ENDPOINT_STATE_MASK_ALL);
   if (!endpoints) return;
   Result<std::uint32_t> count = (*endpoints)->count();
   if (!count) return;

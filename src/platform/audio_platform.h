@@ -17,8 +17,8 @@ namespace kolvex {
 enum class DataFlow : std::int32_t { render = 0, capture = 1 };
 enum class DeviceRole : std::int32_t { console = 0, multimedia = 1, communications = 2 };
 
-inline constexpr std::uint32_t DEVICE_STATE_ACTIVE = 0x1;
-inline constexpr std::uint32_t DEVICE_STATEMASK_ALL = 0xF;
+inline constexpr std::uint32_t ENDPOINT_STATE_ACTIVE = 0x1;
+inline constexpr std::uint32_t ENDPOINT_STATE_MASK_ALL = 0xF;
 
 // An audio session's extended control.
 class AudioSession {
@@ -66,6 +66,9 @@ class EndpointNotificationSink {
   virtual void removed(std::string device_id) = 0;
   virtual void default_changed(std::int32_t flow, std::int32_t role,
                                std::optional<std::string> device_id) = 0;
+  // Notifications may have been missed (a platform whose connection to the audio service
+  // broke); handled like notices that did not fit the queue. Windows never calls it.
+  virtual void notices_lost() {}
 };
 
 // Keeps a notification client registered; unregisters and releases it when destroyed.

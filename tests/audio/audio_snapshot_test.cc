@@ -406,7 +406,7 @@ TEST(AudioSnapshotTest, FakeNoticesObjectsHeldAcrossTheirScope) {
   FakeAudioPlatform platform(script);
   {
     auto enumerator = platform.create_device_enumerator();
-    auto endpoints = (*enumerator)->endpoints(DataFlow::capture, DEVICE_STATE_ACTIVE);
+    auto endpoints = (*enumerator)->endpoints(DataFlow::capture, ENDPOINT_STATE_ACTIVE);
     auto first = (*endpoints)->item(0);
     auto sessions = (*first)->sessions();
     auto session = (*sessions)->session(0);

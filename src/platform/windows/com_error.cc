@@ -1,0 +1,83 @@
+#include "platform/windows/com_error.h"
+
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "output/text_encoding.h"
+
+namespace kolvex {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+class Bstr {
+ public:
+  Bstr() = default;
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  ~Bstr() { SysFreeString(value_); }
+
+  BSTR* out() {
+    SysFreeString(value_);
+    value_ = nullptr;
+    return &value_;
+  }
+  // BSTRs carry their length, so an embedded NUL does not end the text.
+  std::u16string_view view() const {
+    return {reinterpret_cast<const char16_t*>(value_), SysStringLen(value_)};
+  }
+
+ private:
+  BSTR value_ = nullptr;
+};
+
+class ComErrorDetail final : public ErrorDetail {
+ public:
+  explicit ComErrorDetail(ComPtr<IErrorInfo> info) : info_(std::move(info)) {}
+
+  std::string message() const override {
+    std::u16string text = restricted_text();
+    if (text.empty()) {
+      Bstr description;
+      if (SUCCEEDED(info_->GetDescription(description.out()))) text = description.view();
+    }
+    return utf16_to_utf8_lossy(trim_trailing_space(text));
+  }
+
+ private:
+  // The restricted description, else the description, from IRestrictedErrorInfo if answered.
+  std::u16string restricted_text() const {
+    ComPtr<IRestrictedErrorInfo> restricted;
+    if (FAILED(info_->QueryInterface(IID_RESTRICTED_ERROR_INFO,
+                                     reinterpret_cast<void**>(restricted.GetAddressOf()))) ||
+        !restricted) {
+      return {};
+    }
+    Bstr description, restricted_description, capability_sid;
+    HRESULT error = S_OK;
+    if (FAILED(restricted->GetErrorDetails(description.out(), &error, restricted_description.out(),
+                                           capability_sid.out()))) {
+      return {};
+    }
+    const std::u16string_view preferred =
+        restricted_description.view().empty() ? description.view() : restricted_description.view();
+    return std::u16string(preferred);
+  }
+
+  ComPtr<IErrorInfo> info_;
+};
+
+}  // namespace
+
+PlatformError platform_error_from_hresult(HRESULT status) {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.GetAddressOf()) != S_OK || !info) return PlatformError(status);
+  return PlatformError(status, std::make_unique<ComErrorDetail>(std::move(info)));
+}
+
+}  // namespace kolvex

@@ -1,0 +1,15 @@
+#include "platform/windows/com_runtime.h"
+
+#include <objbase.h>
+
+#include "platform/windows/com_error.h"
+
+namespace kolvex {
+
+Status initialize_com() {
+  const HRESULT status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (FAILED(status)) return ErrorValue(platform_error_from_hresult(status));
+  return std::nullopt;
+}
+
+}  // namespace kolvex

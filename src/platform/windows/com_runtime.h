@@ -1,0 +1,11 @@
+#pragma once
+
+#include "output/error_value.h"
+
+namespace kolvex {
+
+// Joins this thread to the process's multithreaded apartment. A thread that is already in it
+// succeeds again; one that has entered a single-threaded apartment fails.
+Status initialize_com();
+
+}  // namespace kolvex

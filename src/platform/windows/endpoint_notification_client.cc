@@ -1,0 +1,163 @@
+#include "platform/windows/endpoint_notification_client.h"
+
+#include <inspectable.h>
+#include <objidl.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "output/text_encoding.h"
+#include "platform/windows/com_error.h"
+
+namespace kolvex {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+std::optional<std::string> decode_id(LPCWSTR id) {
+  if (id == nullptr) return std::nullopt;
+  return utf16_to_utf8_strict(reinterpret_cast<const char16_t*>(id));
+}
+
+// The callbacks run on the audio service's threads: whatever happens inside, S_OK goes back
+// and nothing escapes, not even an allocation failure.
+template <class Body>
+HRESULT guarded(Body&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+  return S_OK;
+}
+
+// Reads through a volatile so that a null REFIID, which C++ assumes cannot exist but a COM
+// caller can pass, is not optimised away.
+bool is_null_reference(const IID& riid) {
+  const IID* volatile address = &riid;
+  return address == nullptr;
+}
+
+class EndpointNotificationClient final : public IInspectable, public IMMNotificationClient {
+ public:
+  explicit EndpointNotificationClient(std::shared_ptr<EndpointNotificationSink> sink)
+      : sink_(std::move(sink)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (is_null_reference(riid) || out == nullptr) return E_POINTER;
+    if (riid == __uuidof(IUnknown) || riid == __uuidof(IInspectable) ||
+        riid == __uuidof(IAgileObject)) {
+      *out = static_cast<IInspectable*>(this);
+    } else if (riid == __uuidof(IMMNotificationClient)) {
+      *out = static_cast<IMMNotificationClient*>(this);
+    } else {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
+    if (count == nullptr || iids == nullptr) return E_POINTER;
+    *count = 0;
+    *iids = nullptr;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetRuntimeClassName(HSTRING* name) override {
+    if (name == nullptr) return E_POINTER;
+    *name = nullptr;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE GetTrustLevel(TrustLevel* level) override {
+    if (level == nullptr) return E_POINTER;
+    *level = BaseTrust;
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD new_state) override {
+    return guarded([&] {
+      if (std::optional<std::string> device_id = decode_id(id)) {
+        sink_->state_changed(std::move(*device_id), new_state);
+      }
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR id) override {
+    return guarded([&] {
+      if (std::optional<std::string> device_id = decode_id(id)) sink_->added(std::move(*device_id));
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR id) override {
+    return guarded([&] {
+      if (std::optional<std::string> device_id = decode_id(id)) {
+        sink_->removed(std::move(*device_id));
+      }
+    });
+  }
+
+  HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
+                                                   LPCWSTR id) override {
+    return guarded([&] { sink_->default_changed(flow, role, decode_id(id)); });
+  }
+
+  HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+    return S_OK;
+  }
+
+ private:
+  ~EndpointNotificationClient() = default;
+
+  std::atomic<ULONG> references_{1};
+  std::shared_ptr<EndpointNotificationSink> sink_;
+};
+
+class ClientRegistration final : public EndpointRegistration {
+ public:
+  ClientRegistration(ComPtr<IMMDeviceEnumerator> enumerator, ComPtr<IMMNotificationClient> client)
+      : enumerator_(std::move(enumerator)), client_(std::move(client)) {}
+  ClientRegistration(const ClientRegistration&) = delete;
+  ClientRegistration& operator=(const ClientRegistration&) = delete;
+
+  ~ClientRegistration() override {
+    // Nothing to be done about a failure on the way out.
+    (void)enumerator_->UnregisterEndpointNotificationCallback(client_.Get());
+  }
+
+ private:
+  ComPtr<IMMDeviceEnumerator> enumerator_;
+  ComPtr<IMMNotificationClient> client_;
+};
+
+}  // namespace
+
+ComPtr<IMMNotificationClient> make_endpoint_notification_client(
+    std::shared_ptr<EndpointNotificationSink> sink) {
+  // Adopts the creation reference; MinGW-w64's ComPtr::Attach would add one of its own.
+  ComPtr<IMMNotificationClient> client;
+  *client.GetAddressOf() = new EndpointNotificationClient(std::move(sink));
+  return client;
+}
+
+Result<std::unique_ptr<EndpointRegistration>> register_notification_client(
+    ComPtr<IMMDeviceEnumerator> enumerator, ComPtr<IMMNotificationClient> client) {
+  // The service keeps the pointer without a reference of its own; ours keeps the client alive.
+  const HRESULT status = enumerator->RegisterEndpointNotificationCallback(client.Get());
+  if (FAILED(status)) return platform_error_from_hresult(status);
+  return std::unique_ptr<EndpointRegistration>(
+      new ClientRegistration(std::move(enumerator), std::move(client)));
+}
+
+}  // namespace kolvex

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/audio_platform.h"
+
+namespace kolvex {
+
+// Core Audio through COM; every call must come from a thread that has initialised COM.
+std::unique_ptr<AudioPlatform> make_windows_audio_platform();
+
+}  // namespace kolvex

@@ -1,0 +1,571 @@
+#include "fake_core_audio.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "counted_com_object.h"
+#include "output/text_encoding.h"
+
+namespace kolvex {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// What Core Audio answers for an endpoint that is not there.
+constexpr HRESULT NOT_FOUND = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+
+std::string utf8(std::u16string_view text) {
+  return utf16_to_utf8_lossy(text);
+}
+
+std::string iid_name(REFIID iid) {
+  if (iid == __uuidof(IUnknown)) return "IUnknown";
+  if (iid == __uuidof(IMMDeviceEnumerator)) return "IMMDeviceEnumerator";
+  if (iid == __uuidof(IMMEndpoint)) return "IMMEndpoint";
+  if (iid == __uuidof(IAudioSessionManager2)) return "IAudioSessionManager2";
+  if (iid == __uuidof(IAudioSessionControl2)) return "IAudioSessionControl2";
+  return "another interface";
+}
+
+std::string hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+const Outcome* outcome_of(const Outcomes* outcomes, Call call) {
+  if (outcomes == nullptr) return nullptr;
+  const auto it = outcomes->find(call);
+  return it == outcomes->end() ? nullptr : &it->second;
+}
+
+void leave_error_info(const std::u16string& description) {
+  ComPtr<ICreateErrorInfo> create;
+  if (FAILED(CreateErrorInfo(create.GetAddressOf()))) return;
+  std::wstring text(description.begin(), description.end());
+  create->SetDescription(text.data());
+  ComPtr<IErrorInfo> info;
+  if (SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.Get());
+}
+
+// The scripted failure, with its error information left for the thread; S_OK to go on.
+HRESULT failure(const Outcome* outcome) {
+  if (outcome == nullptr || SUCCEEDED(outcome->status)) return S_OK;
+  if (!outcome->error_description.empty()) leave_error_info(outcome->error_description);
+  return outcome->status;
+}
+
+HRESULT success(const Outcome* outcome) {
+  return outcome ? outcome->status : S_OK;
+}
+
+// Hands out a new object as the outcome says; `make` runs only when one is handed out.
+template <class Interface, class Make>
+HRESULT hand_out(const Outcome* outcome, Interface** out, Make&& make) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+  if (outcome != nullptr && outcome->no_object) return S_OK;
+  Interface* object = make();
+  object->AddRef();
+  *out = object;
+  return success(outcome);
+}
+
+template <class T>
+HRESULT give(const Outcome* outcome, T* out, T value) {
+  if (out == nullptr) return E_POINTER;
+  *out = T{};
+  if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+  *out = value;
+  return success(outcome);
+}
+
+// Sees every CoTaskMemFree in the process, so that each endpoint id handed out can be checked
+// to have been freed exactly once.
+class FreeWatch final : public CountedComObject<IMallocSpy> {
+ public:
+  void watch(void* block, std::string name) {
+    std::lock_guard lock(mutex_);
+    // The heap hands out a freed block again, so the block now stands for a new string.
+    live_[block] = watched_.size();
+    watched_.push_back({std::move(name), 0});
+  }
+  void forget() {
+    std::lock_guard lock(mutex_);
+    live_.clear();
+    watched_.clear();
+  }
+  std::vector<std::string> not_freed_once() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> wrong;
+    for (const Watched& watched : watched_) {
+      if (watched.frees != 1) {
+        wrong.push_back(watched.name + ": freed " + std::to_string(watched.frees) + " times");
+      }
+    }
+    return wrong;
+  }
+
+  SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) noexcept override { return size; }
+  void* STDMETHODCALLTYPE PostAlloc(void* block) noexcept override { return block; }
+  void* STDMETHODCALLTYPE PreFree(void* block, BOOL) noexcept override {
+    std::lock_guard lock(mutex_);
+    if (auto it = live_.find(block); it != live_.end()) ++watched_[it->second].frees;
+    return block;
+  }
+  void STDMETHODCALLTYPE PostFree(BOOL) noexcept override {}
+  SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** new_block,
+                                      BOOL) noexcept override {
+    *new_block = block;
+    return size;
+  }
+  void* STDMETHODCALLTYPE PostRealloc(void* block, BOOL) noexcept override { return block; }
+  void* STDMETHODCALLTYPE PreGetSize(void* block, BOOL) noexcept override { return block; }
+  SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) noexcept override { return size; }
+  void* STDMETHODCALLTYPE PreDidAlloc(void* block, BOOL) noexcept override { return block; }
+  int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) noexcept override { return actual; }
+  void STDMETHODCALLTYPE PreHeapMinimize() noexcept override {}
+  void STDMETHODCALLTYPE PostHeapMinimize() noexcept override {}
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMallocSpy)) {
+      *out = static_cast<IMallocSpy*>(this);
+    }
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+
+  struct Watched {
+    std::string name;
+    int frees;
+  };
+  mutable std::mutex mutex_;
+  std::vector<Watched> watched_;
+  std::map<void*, std::size_t> live_;  // block -> the string it holds now
+};
+
+// Registered once for the whole test process and never revoked: ole32 keeps a spy until every
+// block allocated under it is freed, which the code under test may not do.
+FreeWatch& free_watch() {
+  static FreeWatch* const watch = [] {
+    auto* made = new FreeWatch;
+    CoRegisterMallocSpy(made);
+    return made;
+  }();
+  return *watch;
+}
+
+}  // namespace
+
+struct FakeCoreAudio::State {
+  CoreAudioScript script;
+  std::vector<std::string> calls;
+  std::vector<std::pair<std::string, std::unique_ptr<CountedObject>>> objects;
+  FreeWatch& free_watch = kolvex::free_watch();
+
+  template <class T, class... Args>
+  T* make(std::string name, Args&&... args) {
+    auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
+    T* made = object.get();
+    objects.emplace_back(std::move(name), std::move(object));
+    return made;
+  }
+  void log(std::string call) { calls.push_back(std::move(call)); }
+  const Outcomes* flow_outcomes(EDataFlow flow) const {
+    const auto it = script.flow_outcomes.find(flow);
+    return it == script.flow_outcomes.end() ? nullptr : &it->second;
+  }
+  const ScriptedEndpoint* endpoint_with_id(std::u16string_view id) const {
+    for (const ScriptedEndpoint& endpoint : script.endpoints) {
+      if (endpoint.id == id) return &endpoint;
+    }
+    return nullptr;
+  }
+};
+
+namespace {
+
+using State = FakeCoreAudio::State;
+
+class FakeSession final : public CountedComObject<IAudioSessionControl2> {
+ public:
+  FakeSession(State& state, const ScriptedEndpoint& endpoint, int index)
+      : state_(state),
+        session_(endpoint.sessions[static_cast<std::size_t>(index)]),
+        name_(utf8(endpoint.id) + "#" + std::to_string(index)) {}
+
+  HRESULT STDMETHODCALLTYPE GetState(AudioSessionState* state) noexcept override {
+    state_.log("GetState(" + name_ + ")");
+    return give(outcome_of(&session_.outcomes, Call::state), state, session_.state);
+  }
+  HRESULT STDMETHODCALLTYPE GetProcessId(DWORD* pid) noexcept override {
+    state_.log("GetProcessId(" + name_ + ")");
+    return give(outcome_of(&session_.outcomes, Call::process_id), pid, DWORD{session_.pid});
+  }
+  HRESULT STDMETHODCALLTYPE GetDisplayName(LPWSTR*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDisplayName(LPCWSTR, LPCGUID) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIconPath(LPWSTR*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetIconPath(LPCWSTR, LPCGUID) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetGroupingParam(GUID*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetGroupingParam(LPCGUID, LPCGUID) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  RegisterAudioSessionNotification(IAudioSessionEvents*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  UnregisterAudioSessionNotification(IAudioSessionEvents*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR*) noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE IsSystemSoundsSession() noexcept override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDuckingPreference(BOOL) noexcept override { return E_NOTIMPL; }
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IAudioSessionControl)) {
+      *out = static_cast<IAudioSessionControl2*>(this);
+      return S_OK;
+    }
+    if (iid != __uuidof(IAudioSessionControl2)) return E_NOINTERFACE;
+    state_.log("QueryInterface(" + name_ + ", IAudioSessionControl2)");
+    const Outcome* outcome = outcome_of(&session_.outcomes, Call::query_control2);
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+    if (outcome == nullptr || !outcome->no_object) *out = static_cast<IAudioSessionControl2*>(this);
+    return success(outcome);
+  }
+
+  State& state_;
+  const ScriptedSession& session_;
+  std::string name_;
+};
+
+class FakeSessionEnumerator final : public CountedComObject<IAudioSessionEnumerator> {
+ public:
+  FakeSessionEnumerator(State& state, const ScriptedEndpoint& endpoint)
+      : state_(state), endpoint_(endpoint) {}
+
+  HRESULT STDMETHODCALLTYPE GetCount(int* count) noexcept override {
+    state_.log("GetCount(" + utf8(endpoint_.id) + " sessions)");
+    return give(outcome_of(&endpoint_.outcomes, Call::session_count), count,
+                static_cast<int>(endpoint_.sessions.size()));
+  }
+  HRESULT STDMETHODCALLTYPE GetSession(int index, IAudioSessionControl** out) noexcept override {
+    state_.log("GetSession(" + utf8(endpoint_.id) + ", " + std::to_string(index) + ")");
+    if (index < 0 || static_cast<std::size_t>(index) >= endpoint_.sessions.size()) {
+      return E_INVALIDARG;
+    }
+    const ScriptedSession& session = endpoint_.sessions[static_cast<std::size_t>(index)];
+    return hand_out(outcome_of(&session.outcomes, Call::get_session), out, [&] {
+      return static_cast<IAudioSessionControl*>(state_.make<FakeSession>(
+          "IAudioSessionControl2 " + utf8(endpoint_.id) + "#" + std::to_string(index), endpoint_,
+          index));
+    });
+  }
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IAudioSessionEnumerator)) {
+      *out = static_cast<IAudioSessionEnumerator*>(this);
+    }
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+
+  State& state_;
+  const ScriptedEndpoint& endpoint_;
+};
+
+class FakeSessionManager final : public CountedComObject<IAudioSessionManager2> {
+ public:
+  FakeSessionManager(State& state, const ScriptedEndpoint& endpoint)
+      : state_(state), endpoint_(endpoint) {}
+
+  HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator** out) noexcept override {
+    state_.log("GetSessionEnumerator(" + utf8(endpoint_.id) + ")");
+    return hand_out(outcome_of(&endpoint_.outcomes, Call::session_enumerator), out, [&] {
+      return state_.make<FakeSessionEnumerator>("IAudioSessionEnumerator " + utf8(endpoint_.id),
+                                                endpoint_);
+    });
+  }
+  HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID, DWORD,
+                                                   IAudioSessionControl**) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetSimpleAudioVolume(LPCGUID, DWORD,
+                                                 ISimpleAudioVolume**) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  RegisterSessionNotification(IAudioSessionNotification*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  UnregisterSessionNotification(IAudioSessionNotification*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  RegisterDuckNotification(LPCWSTR, IAudioVolumeDuckNotification*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  UnregisterDuckNotification(IAudioVolumeDuckNotification*) noexcept override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IAudioSessionManager) ||
+        iid == __uuidof(IAudioSessionManager2)) {
+      *out = static_cast<IAudioSessionManager2*>(this);
+    }
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+
+  State& state_;
+  const ScriptedEndpoint& endpoint_;
+};
+
+class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
+ public:
+  FakeDevice(State& state, const ScriptedEndpoint& endpoint) : state_(state), endpoint_(endpoint) {}
+
+  HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD context, PROPVARIANT* parameters,
+                                     void** out) noexcept override {
+    state_.log("Activate(" + utf8(endpoint_.id) + ", " + iid_name(iid) + ", " + hex(context) +
+               ", " + (parameters ? "parameters" : "null") + ")");
+    if (iid != __uuidof(IAudioSessionManager2)) return E_NOINTERFACE;
+    return hand_out(outcome_of(&endpoint_.outcomes, Call::activate),
+                    reinterpret_cast<IAudioSessionManager2**>(out), [&] {
+                      return state_.make<FakeSessionManager>(
+                          "IAudioSessionManager2 " + utf8(endpoint_.id), endpoint_);
+                    });
+  }
+  HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) noexcept override {
+    state_.log("GetId(" + utf8(endpoint_.id) + ")");
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    const Outcome* outcome = outcome_of(&endpoint_.outcomes, Call::get_id);
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+    if (outcome != nullptr && outcome->no_object) return S_OK;
+    const std::size_t bytes = (endpoint_.id.size() + 1) * sizeof(wchar_t);
+    auto* id = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
+    if (id == nullptr) return E_OUTOFMEMORY;
+    std::copy(endpoint_.id.begin(), endpoint_.id.end(), id);
+    id[endpoint_.id.size()] = L'\0';
+    state_.free_watch.watch(id, "id string of " + utf8(endpoint_.id));
+    *out = id;
+    return success(outcome);
+  }
+  HRESULT STDMETHODCALLTYPE GetState(DWORD* state) noexcept override {
+    return give<DWORD>(nullptr, state, endpoint_.state);
+  }
+  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetDataFlow(EDataFlow* flow) noexcept override {
+    state_.log("GetDataFlow(" + utf8(endpoint_.id) + ")");
+    return give(outcome_of(&endpoint_.outcomes, Call::data_flow), flow, endpoint_.flow);
+  }
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMDevice)) {
+      *out = static_cast<IMMDevice*>(this);
+      return S_OK;
+    }
+    if (iid != __uuidof(IMMEndpoint)) return E_NOINTERFACE;
+    state_.log("QueryInterface(" + utf8(endpoint_.id) + ", IMMEndpoint)");
+    const Outcome* outcome = outcome_of(&endpoint_.outcomes, Call::query_endpoint);
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+    if (outcome == nullptr || !outcome->no_object) *out = static_cast<IMMEndpoint*>(this);
+    return success(outcome);
+  }
+
+  State& state_;
+  const ScriptedEndpoint& endpoint_;
+};
+
+IMMDevice* make_device(State& state, const ScriptedEndpoint& endpoint) {
+  return state.make<FakeDevice>("IMMDevice " + utf8(endpoint.id), endpoint);
+}
+
+class FakeCollection final : public CountedComObject<IMMDeviceCollection> {
+ public:
+  FakeCollection(State& state, EDataFlow flow, std::vector<const ScriptedEndpoint*> endpoints)
+      : state_(state), flow_(flow), endpoints_(std::move(endpoints)) {}
+
+  HRESULT STDMETHODCALLTYPE GetCount(UINT* count) noexcept override {
+    state_.log("GetCount(" + std::to_string(flow_) + " endpoints)");
+    return give(outcome_of(state_.flow_outcomes(flow_), Call::endpoint_count), count,
+                static_cast<UINT>(endpoints_.size()));
+  }
+  HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** out) noexcept override {
+    state_.log("Item(" + std::to_string(flow_) + ", " + std::to_string(index) + ")");
+    if (index >= endpoints_.size()) return E_INVALIDARG;
+    const ScriptedEndpoint& endpoint = *endpoints_[index];
+    return hand_out(outcome_of(&endpoint.outcomes, Call::item), out,
+                    [&] { return make_device(state_, endpoint); });
+  }
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMDeviceCollection)) {
+      *out = static_cast<IMMDeviceCollection*>(this);
+    }
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+
+  State& state_;
+  EDataFlow flow_;
+  std::vector<const ScriptedEndpoint*> endpoints_;
+};
+
+class FakeEnumerator final : public CountedComObject<IMMDeviceEnumerator> {
+ public:
+  explicit FakeEnumerator(State& state) : state_(state) {}
+
+  HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD state_mask,
+                                               IMMDeviceCollection** out) noexcept override {
+    state_.log("EnumAudioEndpoints(" + std::to_string(flow) + ", " + hex(state_mask) + ")");
+    return hand_out(outcome_of(state_.flow_outcomes(flow), Call::enum_endpoints), out, [&] {
+      std::vector<const ScriptedEndpoint*> endpoints;
+      for (const ScriptedEndpoint& endpoint : state_.script.endpoints) {
+        if ((endpoint.flow == flow || flow == eAll) && (endpoint.state & state_mask) != 0) {
+          endpoints.push_back(&endpoint);
+        }
+      }
+      return state_.make<FakeCollection>("IMMDeviceCollection " + std::to_string(flow), flow,
+                                         std::move(endpoints));
+    });
+  }
+  HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role,
+                                                    IMMDevice** out) noexcept override {
+    state_.log("GetDefaultAudioEndpoint(" + std::to_string(flow) + ", " + std::to_string(role) +
+               ")");
+    const ScriptedEndpoint* endpoint = nullptr;
+    if (flow == eCapture) {
+      const auto it = state_.script.capture_defaults.find(role);
+      if (it != state_.script.capture_defaults.end())
+        endpoint = state_.endpoint_with_id(it->second);
+    }
+    return found(outcome_of(&state_.script.outcomes, Call::default_endpoint), endpoint, out);
+  }
+  HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) noexcept override {
+    if (id == nullptr) return E_POINTER;
+    const std::u16string_view wanted(reinterpret_cast<const char16_t*>(id), std::wcslen(id));
+    state_.log("GetDevice(" + utf8(wanted) + ")");
+    return found(outcome_of(&state_.script.outcomes, Call::device), state_.endpoint_with_id(wanted),
+                 out);
+  }
+  HRESULT STDMETHODCALLTYPE
+  RegisterEndpointNotificationCallback(IMMNotificationClient*) noexcept override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE
+  UnregisterEndpointNotificationCallback(IMMNotificationClient*) noexcept override {
+    return E_NOTIMPL;
+  }
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMDeviceEnumerator)) {
+      *out = static_cast<IMMDeviceEnumerator*>(this);
+    }
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+
+  HRESULT found(const Outcome* outcome, const ScriptedEndpoint* endpoint, IMMDevice** out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (endpoint == nullptr && (outcome == nullptr || SUCCEEDED(outcome->status))) {
+      return NOT_FOUND;
+    }
+    return hand_out(outcome, out, [&] { return make_device(state_, *endpoint); });
+  }
+
+  State& state_;
+};
+
+class FakeFactory final : public CountedComObject<IClassFactory> {
+ public:
+  explicit FakeFactory(State& state) : state_(state) {}
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid,
+                                           void** out) noexcept override {
+    state_.log(std::string("CreateInstance(") + (outer ? "outer" : "null") + ", " + iid_name(iid) +
+               ")");
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    const Outcome* outcome = outcome_of(&state_.script.outcomes, Call::create_instance);
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+    if (outcome != nullptr && outcome->no_object) return S_OK;
+    const HRESULT status =
+        state_.make<FakeEnumerator>("IMMDeviceEnumerator")->QueryInterface(iid, out);
+    return FAILED(status) ? status : success(outcome);
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) noexcept override { return S_OK; }
+
+ private:
+  HRESULT query(REFIID iid, void** out) override {
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+    }
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+
+  State& state_;
+};
+
+}  // namespace
+
+FakeCoreAudio::FakeCoreAudio(CoreAudioScript script) : state_(std::make_unique<State>()) {
+  state_->script = std::move(script);
+  state_->free_watch.forget();
+  IClassFactory* factory = state_->make<FakeFactory>("IClassFactory");
+  registration_status_ = CoRegisterClassObject(__uuidof(MMDeviceEnumerator), factory,
+                                               CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+}
+
+FakeCoreAudio::~FakeCoreAudio() {
+  revoke();
+}
+
+void FakeCoreAudio::revoke() {
+  if (SUCCEEDED(registration_status_)) CoRevokeClassObject(cookie_);
+  registration_status_ = E_FAIL;
+}
+
+const std::vector<std::string>& FakeCoreAudio::calls() const {
+  return state_->calls;
+}
+
+std::vector<std::string> FakeCoreAudio::unreleased() const {
+  std::vector<std::string> wrong;
+  for (const auto& [name, object] : state_->objects) {
+    if (object->over_released()) wrong.push_back(name + ": released once too often");
+    if (object->references() != 0) {
+      wrong.push_back(name + ": " + std::to_string(object->references()) + " references");
+    }
+  }
+  for (std::string& id : state_->free_watch.not_freed_once()) wrong.push_back(std::move(id));
+  return wrong;
+}
+
+std::size_t FakeCoreAudio::objects_made() const {
+  return state_->objects.size();
+}
+
+}  // namespace kolvex

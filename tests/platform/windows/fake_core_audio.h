@@ -1,0 +1,102 @@
+#pragma once
+
+#include <windows.h>
+
+#include <audiopolicy.h>
+#include <mmdeviceapi.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kolvex {
+
+// The calls of the fake Core Audio whose outcome a script can choose.
+enum class Call {
+  create_instance,     // IClassFactory::CreateInstance, on behalf of CoCreateInstance
+  enum_endpoints,      // IMMDeviceEnumerator::EnumAudioEndpoints
+  endpoint_count,      // IMMDeviceCollection::GetCount
+  default_endpoint,    // IMMDeviceEnumerator::GetDefaultAudioEndpoint
+  device,              // IMMDeviceEnumerator::GetDevice
+  item,                // IMMDeviceCollection::Item, fetching this endpoint
+  get_id,              // IMMDevice::GetId
+  activate,            // IMMDevice::Activate
+  query_endpoint,      // IMMDevice::QueryInterface(IMMEndpoint)
+  data_flow,           // IMMEndpoint::GetDataFlow
+  session_enumerator,  // IAudioSessionManager2::GetSessionEnumerator
+  session_count,       // IAudioSessionEnumerator::GetCount
+  get_session,         // IAudioSessionEnumerator::GetSession, fetching this session
+  query_control2,      // IAudioSessionControl::QueryInterface(IAudioSessionControl2)
+  process_id,          // IAudioSessionControl2::GetProcessId
+  state,               // IAudioSessionControl::GetState
+};
+
+// How a scripted call ends. A failing status fails it, leaving `error_description` as the
+// thread's COM error information when given; no_object makes it succeed without handing
+// anything back; any other success status is returned along with the normal result.
+struct Outcome {
+  HRESULT status = S_OK;
+  bool no_object = false;
+  std::u16string error_description;
+};
+inline Outcome returns(HRESULT status, std::u16string error_description = {}) {
+  return {status, false, std::move(error_description)};
+}
+inline Outcome no_object() {
+  return {S_OK, true, {}};
+}
+
+using Outcomes = std::map<Call, Outcome>;
+
+struct ScriptedSession {
+  std::uint32_t pid = 0;
+  AudioSessionState state = AudioSessionStateActive;
+  Outcomes outcomes;  // get_session, query_control2, process_id, state
+};
+
+struct ScriptedEndpoint {
+  std::u16string id;
+  EDataFlow flow = eCapture;
+  std::vector<ScriptedSession> sessions;
+  // item, get_id, activate, query_endpoint, data_flow, session_enumerator, session_count
+  Outcomes outcomes;
+  DWORD state = DEVICE_STATE_ACTIVE;
+};
+
+struct CoreAudioScript {
+  std::vector<ScriptedEndpoint> endpoints;  // in collection order
+  std::map<ERole, std::u16string> capture_defaults;
+  Outcomes outcomes;                            // create_instance, default_endpoint, device
+  std::map<EDataFlow, Outcomes> flow_outcomes;  // enum_endpoints, endpoint_count
+};
+
+// A scripted Core Audio, registered as this process's MMDeviceEnumerator class while alive, so
+// CoCreateInstance hands out its enumerator. Every object it makes counts its references.
+class FakeCoreAudio {
+ public:
+  explicit FakeCoreAudio(CoreAudioScript script);
+  FakeCoreAudio(const FakeCoreAudio&) = delete;
+  FakeCoreAudio& operator=(const FakeCoreAudio&) = delete;
+  ~FakeCoreAudio();
+
+  HRESULT registration_status() const { return registration_status_; }
+  void revoke();
+
+  // Every scripted call received, with its arguments, in order.
+  const std::vector<std::string>& calls() const;
+  // Objects still referenced or released once too often, e.g. "IMMDevice mic: 1 reference".
+  // Meaningful once the code under test is done and the class is revoked.
+  std::vector<std::string> unreleased() const;
+  std::size_t objects_made() const;
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+  HRESULT registration_status_ = E_FAIL;
+  DWORD cookie_ = 0;
+};
+
+}  // namespace kolvex

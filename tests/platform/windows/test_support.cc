@@ -1,0 +1,54 @@
+#include "test_support.h"
+
+#include <objbase.h>
+
+#include <cstdio>
+
+#include "platform/windows/com_runtime.h"
+
+namespace kolvex {
+
+ComThread::ComThread() {
+  if (Status failed = initialize_com()) failure_ = failed->chained_text();
+}
+
+ComThread::~ComThread() {
+  if (failure_.empty()) CoUninitialize();
+}
+
+std::string utf8(std::wstring_view text) {
+  if (text.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), length,
+                      nullptr, nullptr);
+  return bytes;
+}
+
+bool running_under_wine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string system_text(HRESULT status) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text(buffer != nullptr ? buffer : L"", length);
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == L' ' || (text.back() >= L'\t' && text.back() <= L'\r'))) {
+    text.pop_back();
+  }
+  return utf8(text);
+}
+
+std::string expected_text(HRESULT status) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
+  const std::string message = system_text(status);
+  return message.empty() ? code : message + " (" + code + ")";
+}
+
+}  // namespace kolvex

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "output/error_value.h"
+
+namespace kolvex {
+
+// The calling thread in the multithreaded apartment for the life of the object.
+class ComThread {
+ public:
+  ComThread();
+  ComThread(const ComThread&) = delete;
+  ComThread& operator=(const ComThread&) = delete;
+  ~ComThread();
+
+  // The failure's text when initialisation failed, else empty.
+  const std::string& failure() const { return failure_; }
+
+ private:
+  std::string failure_;
+};
+
+// What the system says about `status` (FormatMessageW, trailing white space removed), and the
+// error text that goes with it when no COM error information is there.
+std::string system_text(HRESULT status);
+std::string expected_text(HRESULT status);
+
+std::string utf8(std::wstring_view text);
+
+bool running_under_wine();
+
+}  // namespace kolvex
