@@ -1,8 +1,11 @@
 # Shared by the README's commands; sourced, not run.
 
-BUILD_PACKAGES=(cmake ninja-build g++ python3 libgtest-dev libgmock-dev libbenchmark-dev)
-TEST_PACKAGES=(clang-format libicu-dev g++-mingw-w64-x86-64-posix wine wine64 pulseaudio
-  pulseaudio-utils)
+BUILD_PACKAGES=(cmake ninja-build g++ python3 pkg-config libpulse-dev libgtest-dev libgmock-dev
+  libbenchmark-dev)
+# The audio server and its command-line clients (pactl, pacat).
+AUDIO_PACKAGES=(pulseaudio pulseaudio-utils)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
+TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
 
 step() { printf '\n== %s\n' "$*"; }
 

@@ -27,6 +27,7 @@ class NoticePoster : public EndpointNotificationSink {
                        std::optional<std::string> device_id) override {
     post_notice(sender_, overflow_, DefaultChanged{flow, role, std::move(device_id)});
   }
+  void notices_lost() override { overflow_->store(true, std::memory_order_release); }
 
  private:
   NoticeSender sender_;

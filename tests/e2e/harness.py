@@ -31,7 +31,12 @@ class PulseServer:
         return {"PULSE_SERVER": "unix:" + self.socket}
 
     def start(self):
-        log = open(os.path.join(self.dir, "pulseaudio.log"), "wb")
+        # The daemon's default of 256 open files allows only some sixty null endpoints.
+        config = os.path.join(self.dir, ".config", "pulse")
+        os.makedirs(config, exist_ok=True)
+        with open(os.path.join(config, "daemon.conf"), "w") as f:
+            f.write("rlimit-nofile = 8192\n")
+        log = open(os.path.join(self.dir, "pulseaudio.log"), "ab")
         self.process = subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disallow-exit",
              "-L", "module-native-protocol-unix socket=" + self.socket,
@@ -46,9 +51,39 @@ class PulseServer:
             self.process.terminate()
             self.process.wait(timeout=30)
 
+    def kill(self):
+        """The server dies as in a crash, without saying goodbye to its clients."""
+        self.process.kill()
+        self.process.wait(timeout=30)
+
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
                               capture_output=True, text=True)
+
+    def must(self, *args):
+        """pactl that has to succeed; its output."""
+        result = self.pactl(*args)
+        assert result.returncode == 0, (args, result.stderr)
+        return result.stdout.strip()
+
+
+class Client:
+    """A real audio client: Debian's pacat, copied to `name` in `bindir`, so that
+    /proc/<pid>/exe ends in that name. Several clients of one name share one executable."""
+
+    def __init__(self, pulse, bindir, name, *args, stdin=subprocess.DEVNULL):
+        path = os.path.join(bindir, name)
+        if not os.path.exists(path):
+            shutil.copy2(shutil.which("pacat"), path)
+        self.process = subprocess.Popen([path, *args], stdin=stdin, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL,
+                                        env=dict(os.environ, **pulse.env))
+        self.pid = self.process.pid
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+        self.process.wait(timeout=30)
 
 
 def wait_for(condition, what, deadline=60.0):
@@ -86,6 +121,12 @@ class Detector:
         wait_for(lambda: condition(self.events()) or self.process.poll() is not None, what,
                  deadline)
         assert self.process.poll() is None, "detector exited: %s" % self.stderr()
+
+    def pause(self):
+        os.kill(self.process.pid, signal.SIGSTOP)
+
+    def resume(self):
+        os.kill(self.process.pid, signal.SIGCONT)
 
     def stop(self):
         if self.process.poll() is None:

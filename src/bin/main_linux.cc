@@ -1,0 +1,9 @@
+// kolvex-mic-detector: the Linux port, on the PulseAudio (or PipeWire) server.
+#include "bin/detector.h"
+#include "output/diagnostics.h"
+#include "platform/pulse/pulse_audio_platform.h"
+
+int main() {
+  const std::unique_ptr<kolvex::AudioPlatform> platform = kolvex::make_pulse_audio_platform();
+  kolvex::exit_with_startup_error(kolvex::run_detector(*platform));
+}

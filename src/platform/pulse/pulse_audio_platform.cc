@@ -1,0 +1,217 @@
+#include "platform/pulse/pulse_audio_platform.h"
+
+#include <pulse/error.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/pulse/pulse_connection.h"
+#include "platform/pulse/pulse_error.h"
+#include "platform/pulse/pulse_subscription.h"
+#include "platform/pulse/pulse_values.h"
+
+namespace kolvex {
+namespace {
+
+using pulse::EndpointValues;
+using pulse::ServerView;
+using pulse::SessionValues;
+using ViewPtr = std::shared_ptr<const ServerView>;
+
+const std::vector<EndpointValues>& endpoints_of(const ServerView& view, DataFlow flow) {
+  return flow == DataFlow::render ? view.sinks : view.sources;
+}
+
+const std::vector<SessionValues>& sessions_of(const ServerView& view, DataFlow flow) {
+  return flow == DataFlow::render ? view.sink_inputs : view.source_outputs;
+}
+
+class PulseSession final : public AudioSession {
+ public:
+  explicit PulseSession(SessionValues values) : values_(values) {}
+
+  Result<std::uint32_t> process_id() override {
+    if (!values_.pid) return pulse::pulse_error(PA_ERR_NOENTITY);
+    return *values_.pid;
+  }
+  Result<bool> is_active() override { return !values_.corked; }
+
+ private:
+  SessionValues values_;
+};
+
+class PulseSessionList final : public AudioSessionList {
+ public:
+  explicit PulseSessionList(std::vector<SessionValues> sessions) : sessions_(std::move(sessions)) {}
+
+  Result<std::int32_t> count() override { return static_cast<std::int32_t>(sessions_.size()); }
+  Result<std::unique_ptr<AudioSession>> session(std::int32_t index) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= sessions_.size()) {
+      return pulse::pulse_error(PA_ERR_INVALID);
+    }
+    return std::unique_ptr<AudioSession>(
+        std::make_unique<PulseSession>(sessions_[static_cast<std::size_t>(index)]));
+  }
+
+ private:
+  std::vector<SessionValues> sessions_;
+};
+
+class PulseEndpoint final : public AudioEndpoint {
+ public:
+  // With a connection, the sessions are read from the server when asked for, not from `view`.
+  PulseEndpoint(ViewPtr view, DataFlow flow, const EndpointValues& values,
+                pulse::PulseConnection* sessions_from = nullptr)
+      : view_(std::move(view)), flow_(flow), values_(values), sessions_from_(sessions_from) {}
+
+  Result<std::string> id() override { return values_.name; }
+  Result<std::unique_ptr<AudioSessionList>> sessions() override {
+    ViewPtr view = view_;
+    if (sessions_from_) {
+      Result<ServerView> fresh = sessions_from_->fetch_view();
+      if (!fresh) return fresh.take_error();
+      view = std::make_shared<const ServerView>(std::move(*fresh));
+    }
+    std::vector<SessionValues> mine;
+    for (const SessionValues& session : sessions_of(*view, flow_)) {
+      if (session.endpoint_index == values_.index) mine.push_back(session);
+    }
+    return std::unique_ptr<AudioSessionList>(std::make_unique<PulseSessionList>(std::move(mine)));
+  }
+  Result<std::int32_t> data_flow() override { return static_cast<std::int32_t>(flow_); }
+
+ private:
+  ViewPtr view_;
+  DataFlow flow_;
+  const EndpointValues& values_;  // lives in *view_
+  pulse::PulseConnection* sessions_from_;
+};
+
+class PulseEndpointList final : public AudioEndpointList {
+ public:
+  PulseEndpointList(ViewPtr view, DataFlow flow, std::vector<const EndpointValues*> endpoints)
+      : view_(std::move(view)), flow_(flow), endpoints_(std::move(endpoints)) {}
+
+  Result<std::uint32_t> count() override { return static_cast<std::uint32_t>(endpoints_.size()); }
+  Result<std::unique_ptr<AudioEndpoint>> item(std::uint32_t index) override {
+    if (index >= endpoints_.size()) return pulse::pulse_error(PA_ERR_INVALID);
+    return std::unique_ptr<AudioEndpoint>(
+        std::make_unique<PulseEndpoint>(view_, flow_, *endpoints_[index]));
+  }
+
+ private:
+  ViewPtr view_;
+  DataFlow flow_;
+  std::vector<const EndpointValues*> endpoints_;
+};
+
+// Answers from one view of the server, so that a snapshot's render pass, defaults and capture
+// pass all describe the same moment. Listing a flow a second time takes a new view: the
+// enumerator kept for the whole run is asked again each time the endpoints are rebuilt.
+class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
+ public:
+  PulseDeviceEnumerator(pulse::PulseConnection& connection, ViewPtr view)
+      : connection_(connection), view_(std::move(view)) {}
+
+  Result<std::unique_ptr<AudioEndpointList>> endpoints(DataFlow flow,
+                                                       std::uint32_t state_mask) override {
+    bool& listed = listed_[flow == DataFlow::render ? 0 : 1];
+    if (listed) {
+      Result<ServerView> fresh = connection_.fetch_view();
+      if (!fresh) return fresh.take_error();
+      view_ = std::make_shared<const ServerView>(std::move(*fresh));
+      listed_ = {};
+    }
+    listed = true;
+    std::vector<const EndpointValues*> matching;
+    for (const EndpointValues& endpoint : endpoints_of(*view_, flow)) {
+      if (endpoint.state & state_mask) matching.push_back(&endpoint);
+    }
+    return std::unique_ptr<AudioEndpointList>(
+        std::make_unique<PulseEndpointList>(view_, flow, std::move(matching)));
+  }
+
+  // The server has one default source and one default sink, whatever the role.
+  Result<std::unique_ptr<AudioEndpoint>> default_endpoint(DataFlow flow, DeviceRole) override {
+    const std::string& name =
+        flow == DataFlow::render ? view_->default_sink : view_->default_source;
+    return find(view_, flow, name);
+  }
+
+  // Asked about endpoints the detector has not seen yet, so always of the server as it is now.
+  Result<std::unique_ptr<AudioEndpoint>> device(std::string_view id) override {
+    Result<std::optional<ServerView>> found = connection_.find_endpoint(id);
+    if (!found) return found.take_error();
+    if (!*found) return pulse::pulse_error(PA_ERR_NOENTITY);
+    const auto view = std::make_shared<const ServerView>(std::move(**found));
+    const DataFlow flow = view->sinks.empty() ? DataFlow::capture : DataFlow::render;
+    return std::unique_ptr<AudioEndpoint>(std::make_unique<PulseEndpoint>(
+        view, flow, endpoints_of(*view, flow).front(), &connection_));
+  }
+
+  Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
+      std::shared_ptr<EndpointNotificationSink> sink) override {
+    return pulse::subscribe_to_endpoints(std::move(sink));
+  }
+
+ private:
+  static Result<std::unique_ptr<AudioEndpoint>> find(const ViewPtr& view, DataFlow flow,
+                                                     std::string_view name) {
+    for (const EndpointValues& endpoint : endpoints_of(*view, flow)) {
+      if (!name.empty() && endpoint.name == name) {
+        return std::unique_ptr<AudioEndpoint>(
+            std::make_unique<PulseEndpoint>(view, flow, endpoint));
+      }
+    }
+    return pulse::pulse_error(PA_ERR_NOENTITY);
+  }
+
+  pulse::PulseConnection& connection_;
+  ViewPtr view_;
+  std::array<bool, 2> listed_{};
+};
+
+std::string local_host_name() {
+  std::array<char, HOST_NAME_MAX + 1> name{};
+  if (gethostname(name.data(), name.size() - 1) != 0) return {};
+  return name.data();
+}
+
+class PulseAudioPlatform final : public AudioPlatform {
+ public:
+  PulseAudioPlatform() : connection_(local_host_name()) {}
+
+  Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
+    Result<ServerView> view = connection_.fetch_view();
+    if (!view) return view.take_error();
+    return std::unique_ptr<AudioDeviceEnumerator>(std::make_unique<PulseDeviceEnumerator>(
+        connection_, std::make_shared<const ServerView>(std::move(*view))));
+  }
+
+  std::optional<std::string> executable_name(std::uint32_t pid) override {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    std::array<char, PATH_MAX> target{};
+    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
+    const std::string path(target.data(), static_cast<std::size_t>(length));
+    struct stat status {};
+    const bool exists = !path.ends_with(" (deleted)") || stat(path.c_str(), &status) == 0;
+    return pulse::exe_name_from_link(path, exists);
+  }
+
+ private:
+  pulse::PulseConnection connection_;
+};
+
+}  // namespace
+
+std::unique_ptr<AudioPlatform> make_pulse_audio_platform() {
+  return std::make_unique<PulseAudioPlatform>();
+}
+
+}  // namespace kolvex

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/error_value.h"
+#include "platform/pulse/pulse_handles.h"
+#include "platform/pulse/pulse_values.h"
+
+namespace kolvex::pulse {
+
+// How long one connection attempt or one batch of requests may take before it counts as
+// failed; a server that stops answering must not stop the detector.
+inline constexpr std::chrono::seconds REQUEST_TIMEOUT{5};
+
+// A blocking connection to the server found by libpulse's usual lookup (PULSE_SERVER, the
+// session's server, client.conf), used from one thread. It is kept while it stays healthy
+// and replaced when it is not, so a server that restarted is found again by the next call.
+class PulseConnection {
+ public:
+  // `local_host` is compared with the host a client reports to decide whether its pid is ours.
+  explicit PulseConnection(std::string local_host);
+  PulseConnection(const PulseConnection&) = delete;
+  PulseConnection& operator=(const PulseConnection&) = delete;
+  ~PulseConnection();
+
+  Result<ServerView> fetch_view();
+  // The sink or else the non-monitor source of that name, in a view of its own that holds no
+  // sessions; nothing when there is none.
+  Result<std::optional<ServerView>> find_endpoint(std::string_view name);
+
+ private:
+  bool still_connected();
+  Status connect();
+  Result<ServerView> request_view();
+  Result<std::optional<ServerView>> request_endpoint(const std::string& name);
+  // Runs `request` on a healthy connection, once more on a new one if the server went away.
+  template <class T, class Request>
+  Result<T> on_healthy_connection(Request request);
+  void disconnect();
+  // Runs the loop until `done` holds, the context fails, or the deadline passes.
+  template <class Done>
+  Status run_until(Done done, std::chrono::steady_clock::time_point deadline);
+  PlatformError context_error() const;
+
+  std::string local_host_;
+  MainloopPtr loop_;
+  ContextPtr context_;
+};
+
+}  // namespace kolvex::pulse

@@ -1,0 +1,273 @@
+#include "platform/pulse/pulse_subscription.h"
+
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+#include <pulse/timeval.h>
+
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/pulse/endpoint_watch.h"
+#include "platform/pulse/pulse_connection.h"
+#include "platform/pulse/pulse_error.h"
+#include "platform/pulse/pulse_handles.h"
+
+namespace kolvex::pulse {
+namespace {
+
+// Between attempts to reach a server that went away.
+constexpr pa_usec_t RETRY_INTERVAL = PA_USEC_PER_SEC;
+constexpr pa_usec_t START_TIMEOUT =
+    std::chrono::duration_cast<std::chrono::microseconds>(REQUEST_TIMEOUT).count();
+
+WatchedEndpoint watched(const pa_sink_info& info) {
+  return WatchedEndpoint{DataFlow::render, info.index, info.name, false,
+                         endpoint_state(info.active_port)};
+}
+
+WatchedEndpoint watched(const pa_source_info& info) {
+  return WatchedEndpoint{DataFlow::capture, info.index, info.name,
+                         info.monitor_of_sink != PA_INVALID_INDEX,
+                         endpoint_state(info.active_port)};
+}
+
+// Requests whose answer is handled by a callback alone.
+void forget(pa_operation* operation) {
+  if (operation) pa_operation_unref(operation);
+}
+
+struct TimeEventFree {
+  pa_mainloop_api* api;
+  void operator()(pa_time_event* event) const { api->time_free(event); }
+};
+using TimeEventPtr = std::unique_ptr<pa_time_event, TimeEventFree>;
+
+// What a new connection lists before it counts as watching.
+struct Listing {
+  int pending = 4;
+  bool failed = false;
+  std::vector<WatchedEndpoint> endpoints;
+  std::string default_sink;
+  std::string default_source;
+};
+
+// Everything but the constructor, start() and the destructor runs on the loop's thread with
+// its lock held.
+class Subscription final : public EndpointRegistration {
+ public:
+  explicit Subscription(std::shared_ptr<EndpointNotificationSink> sink)
+      : sink_(std::move(sink)), watch_(*sink_) {}
+
+  ~Subscription() override {
+    // Joins the thread; after that nothing calls back into this object.
+    if (loop_) pa_threaded_mainloop_stop(loop_.get());
+    context_.reset();
+    timer_.reset();
+  }
+
+  Status start() {
+    loop_.reset(pa_threaded_mainloop_new());
+    if (!loop_) return ErrorValue(pulse_error(PA_ERR_INTERNAL));
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
+    timer_ = TimeEventPtr(api->time_new(api, nullptr, on_timer, this), TimeEventFree{api});
+    if (pa_threaded_mainloop_start(loop_.get()) < 0) {
+      return ErrorValue(pulse_error(PA_ERR_INTERNAL));
+    }
+
+    pa_threaded_mainloop_lock(loop_.get());
+    starting_ = true;
+    arm_timer(START_TIMEOUT);
+    open();
+    while (!watching_ && !start_error_) pa_threaded_mainloop_wait(loop_.get());
+    starting_ = false;
+    const int error = start_error_;
+    if (!error) arm_timer(0);
+    pa_threaded_mainloop_unlock(loop_.get());
+    if (error) return ErrorValue(pulse_error(error));
+    return std::nullopt;
+  }
+
+ private:
+  static Subscription& self(void* userdata) { return *static_cast<Subscription*>(userdata); }
+
+  void open() {
+    context_.reset(
+        pa_context_new(pa_threaded_mainloop_get_api(loop_.get()), "kolvex-mic-detector"));
+    if (!context_) return fail(PA_ERR_INTERNAL);
+    pa_context_set_state_callback(context_.get(), on_state, this);
+    pa_context_set_subscribe_callback(context_.get(), on_event, this);
+    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+      fail(pa_context_errno(context_.get()));
+    }
+  }
+
+  // Zero disarms the timer.
+  void arm_timer(pa_usec_t after) {
+    timeval when{};
+    if (after) pa_timeval_add(pa_gettimeofday(&when), after);
+    pa_threaded_mainloop_get_api(loop_.get())->time_restart(timer_.get(), after ? &when : nullptr);
+  }
+
+  void fail(int error) {
+    if (watching_) {
+      // Whatever happens until a new connection has listed the endpoints goes unannounced.
+      sink_->notices_lost();
+      unannounced_ = true;
+    }
+    watching_ = false;
+    listing_.reset();
+    watch_.forget_all();
+    if (context_) {
+      // Released later by the timer: a context must not be freed inside its own callback.
+      pa_context_set_state_callback(context_.get(), nullptr, nullptr);
+      pa_context_set_subscribe_callback(context_.get(), nullptr, nullptr);
+      pa_context_disconnect(context_.get());
+    }
+    if (starting_) {
+      start_error_ = error == PA_OK ? PA_ERR_UNKNOWN : error;
+      pa_threaded_mainloop_signal(loop_.get(), 0);
+      return;
+    }
+    arm_timer(RETRY_INTERVAL);
+  }
+
+  static void on_timer(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+    Subscription& subscription = self(userdata);
+    if (subscription.starting_) {
+      if (!subscription.watching_) subscription.fail(PA_ERR_TIMEOUT);
+      return;
+    }
+    subscription.open();
+  }
+
+  static void on_state(pa_context* context, void* userdata) {
+    Subscription& subscription = self(userdata);
+    switch (pa_context_get_state(context)) {
+      case PA_CONTEXT_READY:
+        return subscription.list();
+      case PA_CONTEXT_FAILED:
+      case PA_CONTEXT_TERMINATED:
+        return subscription.fail(pa_context_errno(context));
+      default:
+        return;
+    }
+  }
+
+  // Subscribing first: anything that changes while the lists are read still comes as an
+  // event, after the lists.
+  void list() {
+    listing_.emplace();
+    pa_context* context = context_.get();
+    const auto mask = static_cast<pa_subscription_mask_t>(
+        PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER |
+        PA_SUBSCRIPTION_MASK_CARD);
+    forget(pa_context_subscribe(context, mask, on_subscribed, this));
+    forget(pa_context_get_sink_info_list(context, on_listed_sink, this));
+    forget(pa_context_get_source_info_list(context, on_listed_source, this));
+    forget(pa_context_get_server_info(context, on_listed_server, this));
+  }
+
+  static void on_subscribed(pa_context*, int success, void* userdata) {
+    self(userdata).listed(!success);
+  }
+
+  static void on_listed_sink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    Subscription& subscription = self(userdata);
+    if (eol != 0) return subscription.listed(eol < 0);
+    subscription.listing_->endpoints.push_back(watched(*info));
+  }
+
+  static void on_listed_source(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    Subscription& subscription = self(userdata);
+    if (eol != 0) return subscription.listed(eol < 0);
+    subscription.listing_->endpoints.push_back(watched(*info));
+  }
+
+  static void on_listed_server(pa_context*, const pa_server_info* info, void* userdata) {
+    Subscription& subscription = self(userdata);
+    if (info) {
+      if (info->default_sink_name) subscription.listing_->default_sink = info->default_sink_name;
+      if (info->default_source_name) {
+        subscription.listing_->default_source = info->default_source_name;
+      }
+    }
+    subscription.listed(info == nullptr);
+  }
+
+  void listed(bool failed) {
+    listing_->failed = listing_->failed || failed;
+    if (--listing_->pending > 0) return;
+    if (listing_->failed) return fail(pa_context_errno(context_.get()));
+    watch_.reset(listing_->endpoints, listing_->default_sink, listing_->default_source);
+    listing_.reset();
+    watching_ = true;
+    if (unannounced_) {
+      unannounced_ = false;
+      sink_->notices_lost();
+    }
+    if (starting_) pa_threaded_mainloop_signal(loop_.get(), 0);
+  }
+
+  static void on_event(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+                       void* userdata) {
+    const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    const bool removed = (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
+    EndpointWatch& watch = self(userdata).watch_;
+    switch (facility) {
+      case PA_SUBSCRIPTION_EVENT_SINK:
+        if (removed) return watch.gone(DataFlow::render, index);
+        return forget(pa_context_get_sink_info_by_index(context, index, on_sink, userdata));
+      case PA_SUBSCRIPTION_EVENT_SOURCE:
+        if (removed) return watch.gone(DataFlow::capture, index);
+        return forget(pa_context_get_source_info_by_index(context, index, on_source, userdata));
+      case PA_SUBSCRIPTION_EVENT_SERVER:
+        return forget(pa_context_get_server_info(context, on_server, userdata));
+      case PA_SUBSCRIPTION_EVENT_CARD:
+        // A card's port can be plugged or unplugged without a sink or source event.
+        forget(pa_context_get_sink_info_list(context, on_sink, userdata));
+        return forget(pa_context_get_source_info_list(context, on_source, userdata));
+      default:
+        return;
+    }
+  }
+
+  // An endpoint gone again before its answer came just gives no answer.
+  static void on_sink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    if (eol == 0) self(userdata).watch_.seen(watched(*info));
+  }
+
+  static void on_source(pa_context*, const pa_source_info* info, int eol, void* userdata) {
+    if (eol == 0) self(userdata).watch_.seen(watched(*info));
+  }
+
+  static void on_server(pa_context*, const pa_server_info* info, void* userdata) {
+    if (!info) return;
+    self(userdata).watch_.defaults(info->default_sink_name ? info->default_sink_name : "",
+                                   info->default_source_name ? info->default_source_name : "");
+  }
+
+  std::shared_ptr<EndpointNotificationSink> sink_;
+  EndpointWatch watch_;
+  ThreadedMainloopPtr loop_;
+  TimeEventPtr timer_{nullptr, TimeEventFree{nullptr}};
+  ContextPtr context_;
+  std::optional<Listing> listing_;
+  bool starting_ = false;
+  int start_error_ = PA_OK;
+  bool watching_ = false;
+  bool unannounced_ = false;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<EndpointRegistration>> subscribe_to_endpoints(
+    std::shared_ptr<EndpointNotificationSink> sink) {
+  auto subscription = std::make_unique<Subscription>(std::move(sink));
+  if (Status failed = subscription->start()) return std::move(*failed);
+  return std::unique_ptr<EndpointRegistration>(std::move(subscription));
+}
+
+}  // namespace kolvex::pulse

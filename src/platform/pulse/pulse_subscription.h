@@ -1,0 +1,17 @@
+#pragma once
+
+#include <memory>
+
+#include "output/error_value.h"
+#include "platform/audio_platform.h"
+
+namespace kolvex::pulse {
+
+// Endpoint notifications from a libpulse subscription, on libpulse's own thread and its own
+// connection. Fails when the first connection and listing do not succeed; after that a lost
+// connection is reported to the sink as lost notices, and again once a new connection has
+// listed the endpoints afresh, since whatever changed in between was never announced.
+Result<std::unique_ptr<EndpointRegistration>> subscribe_to_endpoints(
+    std::shared_ptr<EndpointNotificationSink> sink);
+
+}  // namespace kolvex::pulse

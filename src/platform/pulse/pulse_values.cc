@@ -1,0 +1,38 @@
+#include "platform/pulse/pulse_values.h"
+
+namespace kolvex::pulse {
+
+std::optional<std::uint32_t> parse_process_id(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value > UINT32_MAX) return std::nullopt;
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> session_process_id(const char* process_id, const char* process_host,
+                                                std::string_view local_host) {
+  if (!process_id) return std::nullopt;
+  if (process_host && std::string_view(process_host) != local_host) return std::nullopt;
+  return parse_process_id(process_id);
+}
+
+std::uint32_t endpoint_state(std::optional<pa_port_available_t> active_port_availability) {
+  if (active_port_availability == PA_PORT_AVAILABLE_NO) return DEVICE_STATE_UNPLUGGED;
+  return ENDPOINT_STATE_ACTIVE;
+}
+
+std::optional<std::string> exe_name_from_link(std::string_view target, bool target_exists) {
+  constexpr std::string_view DELETED = " (deleted)";
+  if (!target_exists && target.ends_with(DELETED)) target.remove_suffix(DELETED.size());
+  const std::size_t slash = target.rfind('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  const std::string_view name = target.substr(slash + 1);
+  if (name.empty()) return std::nullopt;
+  return std::string(name);
+}
+
+}  // namespace kolvex::pulse

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <pulse/def.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/audio_platform.h"
+
+// What the detector reads from a PulseAudio server, as plain values.
+
+namespace kolvex::pulse {
+
+inline constexpr std::uint32_t DEVICE_STATE_UNPLUGGED = 0x8;
+
+// A sink (render) or a source (capture). Monitor sources are never endpoints.
+struct EndpointValues {
+  std::uint32_t index = 0;
+  std::string name;  // the endpoint id: stable across server restarts, unlike the index
+  std::uint32_t state = ENDPOINT_STATE_ACTIVE;
+};
+
+// A sink-input or a source-output.
+struct SessionValues {
+  std::uint32_t endpoint_index = 0;
+  std::optional<std::uint32_t> pid;  // absent: the session is skipped
+  bool corked = false;
+};
+
+// One consistent look at the server: everything came from one batch of requests.
+struct ServerView {
+  std::vector<EndpointValues> sinks;
+  std::vector<EndpointValues> sources;
+  std::vector<SessionValues> sink_inputs;
+  std::vector<SessionValues> source_outputs;
+  std::string default_sink;    // empty: none
+  std::string default_source;  // empty: none
+};
+
+// Decimal digits only, no sign or blanks, within 32 bits.
+std::optional<std::uint32_t> parse_process_id(std::string_view text);
+
+// The pid a session's properties name on this machine. A client on another host names a pid
+// that means nothing here, so it gives none.
+std::optional<std::uint32_t> session_process_id(const char* process_id, const char* process_host,
+                                                std::string_view local_host);
+
+// An endpoint whose active port is known to be unplugged is not active.
+std::uint32_t endpoint_state(std::optional<pa_port_available_t> active_port_availability);
+
+// The same for a sink's or source's info, whose active port may be missing.
+template <class PortInfo>
+std::uint32_t endpoint_state(const PortInfo* active_port) {
+  if (!active_port) return endpoint_state(std::nullopt);
+  return endpoint_state(static_cast<pa_port_available_t>(active_port->available));
+}
+
+// The file name in the target of /proc/<pid>/exe. The kernel marks the image of a running
+// program whose file was replaced or removed with " (deleted)"; the program is still the one
+// it was started as, so the mark goes when no file has the marked name.
+std::optional<std::string> exe_name_from_link(std::string_view target, bool target_exists);
+
+}  // namespace kolvex::pulse
