@@ -39,7 +39,8 @@ TEST(SessionProcessId, OnlyForClientsOnThisHost) {
 }
 
 TEST(EndpointState, OnlyAnUnpluggedActivePortMakesAnEndpointInactive) {
-  EXPECT_EQ(endpoint_state(std::nullopt), ENDPOINT_STATE_ACTIVE);  // no ports: null sinks, Bluetooth
+  EXPECT_EQ(endpoint_state(std::nullopt),
+            ENDPOINT_STATE_ACTIVE);  // no ports: null sinks, Bluetooth
   EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_UNKNOWN), ENDPOINT_STATE_ACTIVE);
   EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_YES), ENDPOINT_STATE_ACTIVE);
   EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_NO), DEVICE_STATE_UNPLUGGED);
