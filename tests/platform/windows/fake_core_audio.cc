@@ -34,6 +34,14 @@ std::string iid_name(REFIID iid) {
   return "another interface";
 }
 
+std::string client_text(IMMNotificationClient* client) {
+  if (client == nullptr) return "null";
+  client->AddRef();
+  const ULONG references = client->Release();
+  return "client with " + std::to_string(references) +
+         (references == 1 ? " reference" : " references");
+}
+
 std::string hex(DWORD value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%lX", static_cast<unsigned long>(value));
@@ -184,11 +192,17 @@ struct FakeCoreAudio::State {
     return it == script.flow_outcomes.end() ? nullptr : &it->second;
   }
   const ScriptedEndpoint* endpoint_with_id(std::u16string_view id) const {
-    for (const ScriptedEndpoint& endpoint : script.endpoints) {
-      if (endpoint.id == id) return &endpoint;
+    for (const auto* endpoints : {&script.endpoints, &script.arrivals}) {
+      for (const ScriptedEndpoint& endpoint : *endpoints) {
+        if (endpoint.id == id) return &endpoint;
+      }
     }
     return nullptr;
   }
+
+  // Held while a notification is delivered, so that unregistering waits for it.
+  mutable std::mutex client_mutex;
+  IMMNotificationClient* client = nullptr;
 };
 
 namespace {
@@ -470,12 +484,25 @@ class FakeEnumerator final : public CountedComObject<IMMDeviceEnumerator> {
                  out);
   }
   HRESULT STDMETHODCALLTYPE
-  RegisterEndpointNotificationCallback(IMMNotificationClient*) noexcept override {
-    return E_NOTIMPL;
+  RegisterEndpointNotificationCallback(IMMNotificationClient* client) noexcept override {
+    state_.log("RegisterEndpointNotificationCallback(" + client_text(client) + ")");
+    if (client == nullptr) return E_POINTER;
+    const Outcome* outcome = outcome_of(&state_.script.outcomes, Call::register_client);
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+    std::lock_guard lock(state_.client_mutex);
+    state_.client = client;
+    return success(outcome);
   }
   HRESULT STDMETHODCALLTYPE
-  UnregisterEndpointNotificationCallback(IMMNotificationClient*) noexcept override {
-    return E_NOTIMPL;
+  UnregisterEndpointNotificationCallback(IMMNotificationClient* client) noexcept override {
+    state_.log("UnregisterEndpointNotificationCallback(" + client_text(client) + ")");
+    if (client == nullptr) return E_POINTER;
+    const Outcome* outcome = outcome_of(&state_.script.outcomes, Call::unregister_client);
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
+    std::lock_guard lock(state_.client_mutex);
+    if (client != state_.client) return NOT_FOUND;
+    state_.client = nullptr;
+    return success(outcome);
   }
 
  private:
@@ -566,6 +593,18 @@ std::vector<std::string> FakeCoreAudio::unreleased() const {
 
 std::size_t FakeCoreAudio::objects_made() const {
   return state_->objects.size();
+}
+
+IMMNotificationClient* FakeCoreAudio::notification_client() const {
+  std::lock_guard lock(state_->client_mutex);
+  return state_->client;
+}
+
+std::jthread FakeCoreAudio::notify(std::function<void(IMMNotificationClient&)> notify) const {
+  return std::jthread([&state = *state_, notify = std::move(notify)] {
+    std::lock_guard lock(state.client_mutex);
+    if (state.client != nullptr) notify(*state.client);
+  });
 }
 
 }  // namespace kolvex

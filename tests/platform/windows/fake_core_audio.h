@@ -6,9 +6,11 @@
 #include <mmdeviceapi.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kolvex {
@@ -31,6 +33,8 @@ enum class Call {
   query_control2,      // IAudioSessionControl::QueryInterface(IAudioSessionControl2)
   process_id,          // IAudioSessionControl2::GetProcessId
   state,               // IAudioSessionControl::GetState
+  register_client,     // IMMDeviceEnumerator::RegisterEndpointNotificationCallback
+  unregister_client,   // IMMDeviceEnumerator::UnregisterEndpointNotificationCallback
 };
 
 // How a scripted call ends. A failing status fails it, leaving `error_description` as the
@@ -68,8 +72,11 @@ struct ScriptedEndpoint {
 struct CoreAudioScript {
   std::vector<ScriptedEndpoint> endpoints;  // in collection order
   std::map<ERole, std::u16string> capture_defaults;
-  Outcomes outcomes;                            // create_instance, default_endpoint, device
+  // create_instance, default_endpoint, device, register_client, unregister_client
+  Outcomes outcomes;
   std::map<EDataFlow, Outcomes> flow_outcomes;  // enum_endpoints, endpoint_count
+  // Found by GetDevice but never listed: endpoints that arrived after the listing.
+  std::vector<ScriptedEndpoint> arrivals;
 };
 
 // A scripted Core Audio, registered as this process's MMDeviceEnumerator class while alive, so
@@ -90,6 +97,12 @@ class FakeCoreAudio {
   // Meaningful once the code under test is done and the class is revoked.
   std::vector<std::string> unreleased() const;
   std::size_t objects_made() const;
+
+  // The registered notification client, kept without a reference as the audio service does.
+  IMMNotificationClient* notification_client() const;
+  // Calls `notify` with the registered client, if there is one, on a thread of its own, as the
+  // audio service does. Unregistering waits for it to return.
+  std::jthread notify(std::function<void(IMMNotificationClient&)> notify) const;
 
   struct State;
 

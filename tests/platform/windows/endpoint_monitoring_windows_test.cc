@@ -1,0 +1,245 @@
+// Endpoint monitoring through the real COM layer: the scripted Core Audio registers the client
+// and calls it from threads of its own, as the audio service does.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bin/detector.h"
+#include "endpoints/flow_cache.h"
+#include "fake_core_audio.h"
+#include "output/json_text.h"
+#include "platform/windows/windows_audio_platform.h"
+#include "test_support.h"
+
+namespace kolvex {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+// Every line in full, with a timestamp that is a number written as "<ts>".
+struct RecordingOutput : DetectorOutput {
+  void emit(const JsonValue& event) override {
+    JsonValue line = event;
+    if (const JsonObject* object = event.as_object()) {
+      const JsonValue* ts = object->find("ts");
+      if (ts != nullptr && std::holds_alternative<double>(ts->storage())) {
+        JsonObject masked = *object;
+        masked.insert("ts", "<ts>");
+        line = std::move(masked);
+      }
+    }
+    lines.push_back(to_compact_text(line));
+  }
+  void report_poll_failure(const ErrorValue& error) override {
+    lines.push_back("stderr: " + error.chained_text());
+  }
+  std::vector<std::string> lifecycle_lines() const {
+    std::vector<std::string> found;
+    for (const std::string& line : lines) {
+      if (line.find(R"("type":"device_lifecycle")") != std::string::npos) found.push_back(line);
+    }
+    return found;
+  }
+  std::vector<std::string> lines;
+};
+
+const std::string STARTED = R"({"ts":"<ts>","type":"started"})";
+
+std::string lifecycle(std::uint64_t sequence, const std::string& change, const std::string& role,
+                      const std::string& scope, const std::string& state = "") {
+  return R"({"change":")" + change + R"(","contractVersion":1,"role":")" + role + R"(","scope":")" +
+         scope + R"(","sequence":)" + std::to_string(sequence) +
+         (state.empty() ? "" : R"(,"state":")" + state + "\"") +
+         R"(,"ts":"<ts>","type":"device_lifecycle"})";
+}
+
+CoreAudioScript mic_and_speaker() {
+  CoreAudioScript script;
+  script.endpoints = {
+      {u"mic", eCapture, {}, {}, DEVICE_STATE_ACTIVE},
+      {u"spk", eRender, {}, {}, DEVICE_STATE_ACTIVE},
+  };
+  return script;
+}
+
+// The creation reference is the only one: the service keeps the pointer without one.
+const std::string REGISTER = "RegisterEndpointNotificationCallback(client with 1 reference)";
+const std::string UNREGISTER = "UnregisterEndpointNotificationCallback(client with 1 reference)";
+const std::vector<std::string> FLOW_CACHE_BUILD = {
+    "EnumAudioEndpoints(1, 0xF)", "GetCount(1 endpoints)", "Item(1, 0)", "GetId(mic)",
+    "EnumAudioEndpoints(0, 0xF)", "GetCount(0 endpoints)", "Item(0, 0)", "GetId(spk)",
+};
+
+std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+class EndpointMonitoringWindowsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(com_.failure(), ""); }
+
+  std::unique_ptr<Detector> start(AudioPlatform& platform) {
+    Result<std::unique_ptr<Detector>> detector = start_detector(platform, output_);
+    if (!detector) {
+      ADD_FAILURE() << detector.error().chained_text();
+      return nullptr;
+    }
+    (*detector)->monitoring->poll_interval = std::chrono::milliseconds(20);
+    return std::move(*detector);
+  }
+
+  // Revokes the fake's class; the code under test must be done with it.
+  static void expect_all_released(FakeCoreAudio& fake) {
+    fake.revoke();
+    EXPECT_THAT(fake.unreleased(), IsEmpty());
+  }
+
+  ComThread com_;
+  RecordingOutput output_;
+};
+
+TEST_F(EndpointMonitoringWindowsTest, FlowCacheListsEveryStateAndAsksAboutUnknownIds) {
+  CoreAudioScript script;
+  script.endpoints = {
+      {u"spk-unplugged", eRender, {}, {}, DEVICE_STATE_UNPLUGGED},
+      {u"mic", eCapture, {}, {}, DEVICE_STATE_ACTIVE},
+      {u"mic-\xD83C", eCapture, {}, {}, DEVICE_STATE_ACTIVE},
+      {u"mic-disabled", eCapture, {}, {}, DEVICE_STATE_DISABLED},
+      {u"spk-gone", eRender, {}, {}, DEVICE_STATE_NOTPRESENT},
+  };
+  script.arrivals = {{u"usb-mic", eCapture, {}, {}, DEVICE_STATE_ACTIVE}};
+  FakeCoreAudio fake(std::move(script));
+  {
+    auto enumerator = make_windows_audio_platform()->create_device_enumerator();
+    ASSERT_TRUE(enumerator);
+    const EndpointFlowCache cache = build_flow_cache(**enumerator);
+    EXPECT_EQ(cache, (EndpointFlowCache{{"mic", FlowLabel::capture},
+                                        {"mic-disabled", FlowLabel::capture},
+                                        {"spk-unplugged", FlowLabel::render},
+                                        {"spk-gone", FlowLabel::render}}));
+    EXPECT_EQ(resolve_flow(**enumerator, cache, "mic"), FlowLabel::capture);
+    EXPECT_EQ(resolve_flow(**enumerator, cache, "usb-mic"), FlowLabel::capture);
+    EXPECT_EQ(resolve_flow(**enumerator, cache, "nope"), FlowLabel::unknown);
+  }
+  EXPECT_THAT(fake.calls(),
+              ElementsAre("CreateInstance(null, IMMDeviceEnumerator)", "EnumAudioEndpoints(1, 0xF)",
+                          "GetCount(1 endpoints)", "Item(1, 0)", "GetId(mic)", "Item(1, 1)",
+                          "GetId(mic-\xEF\xBF\xBD)", "Item(1, 2)", "GetId(mic-disabled)",
+                          "EnumAudioEndpoints(0, 0xF)", "GetCount(0 endpoints)", "Item(0, 0)",
+                          "GetId(spk-unplugged)", "Item(0, 1)", "GetId(spk-gone)",
+                          "GetDevice(usb-mic)", "QueryInterface(usb-mic, IMMEndpoint)",
+                          "GetDataFlow(usb-mic)", "GetDevice(nope)"));
+  // Every endpoint id string, the undecodable one too, was freed once.
+  expect_all_released(fake);
+}
+
+TEST_F(EndpointMonitoringWindowsTest, TheRegistrationLastsUntilTheDetectorIsDestroyed) {
+  FakeCoreAudio fake(mic_and_speaker());
+  {
+    auto platform = make_windows_audio_platform();
+    auto detector = start(*platform);
+    ASSERT_TRUE(detector);
+    EXPECT_THAT(output_.lines, ElementsAre(STARTED));
+    ASSERT_NE(fake.notification_client(), nullptr);
+    NoticeOverflow flag = detector->monitoring->overflow;
+    detector.reset();
+    // The fake forgets the client only when given the registered pointer.
+    EXPECT_EQ(fake.notification_client(), nullptr);
+    // The client shared the flag; with it freed only ours is left.
+    EXPECT_EQ(flag.use_count(), 1);
+  }
+  // Registered before the cache is built, so that no change falls between the two.
+  EXPECT_THAT(fake.calls(),
+              ElementsAreArray(concat(
+                  concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER}, FLOW_CACHE_BUILD),
+                  {UNREGISTER})));
+  expect_all_released(fake);
+}
+
+TEST_F(EndpointMonitoringWindowsTest, AFailedRegistrationIsTheFirstLineAndIsNeverUndone) {
+  CoreAudioScript script = mic_and_speaker();
+  script.outcomes[Call::register_client] = returns(E_ACCESSDENIED);
+  FakeCoreAudio fake(std::move(script));
+  {
+    auto platform = make_windows_audio_platform();
+    auto detector = start(*platform);
+    ASSERT_TRUE(detector);
+    EXPECT_THAT(output_.lines,
+                ElementsAre(lifecycle(1, "listener_failed", "none", "unknown"), STARTED));
+  }
+  EXPECT_THAT(fake.calls(),
+              ElementsAreArray(concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER},
+                                      FLOW_CACHE_BUILD)));
+  expect_all_released(fake);
+}
+
+TEST_F(EndpointMonitoringWindowsTest, NotificationsFromTheServiceThreadBecomeLifecycleLines) {
+  CoreAudioScript script = mic_and_speaker();
+  script.arrivals = {{u"usb-mic", eCapture, {}, {}, DEVICE_STATE_ACTIVE}};
+  FakeCoreAudio fake(std::move(script));
+  {
+    auto platform = make_windows_audio_platform();
+    auto detector = start(*platform);
+    ASSERT_TRUE(detector);
+    // Raised while the loop runs, so that the wait is woken from the other thread.
+    std::jthread service = fake.notify([](IMMNotificationClient& client) {
+      client.OnDeviceAdded(L"usb-mic");
+      client.OnDeviceStateChanged(L"usb-mic", DEVICE_STATE_UNPLUGGED);
+      client.OnDefaultDeviceChanged(eCapture, eCommunications, L"mic");
+      client.OnDeviceRemoved(L"spk");
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (output_.lifecycle_lines().size() < 4 && std::chrono::steady_clock::now() < deadline) {
+      run_pass(*detector);
+    }
+    EXPECT_EQ(output_.lines.front(), STARTED);
+    EXPECT_THAT(output_.lifecycle_lines(),
+                ElementsAre(lifecycle(1, "endpoint_added", "none", "capture"),
+                            lifecycle(2, "endpoint_state_changed", "none", "capture", "unplugged"),
+                            lifecycle(3, "default_role_changed", "communications", "capture"),
+                            lifecycle(4, "endpoint_removed", "none", "render")));
+  }
+  expect_all_released(fake);
+}
+
+TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenReportedOnce) {
+  FakeCoreAudio fake(mic_and_speaker());
+  {
+    auto platform = make_windows_audio_platform();
+    auto detector = start(*platform);
+    ASSERT_TRUE(detector);
+    // Distinct ids, or de-duplication would hide what the queue kept.
+    fake.notify([](IMMNotificationClient& client) {
+          for (int i = 0; i < 300; ++i) {
+            client.OnDeviceAdded((L"usb-" + std::to_wstring(i)).c_str());
+          }
+        })
+        .join();
+    run_pass(*detector);
+    run_pass(*detector);
+    std::vector<std::string> expected;
+    std::vector<std::string> looked_up;
+    for (int i = 0; i < 256; ++i) {
+      expected.push_back(lifecycle(i + 1, "endpoint_added", "none", "unknown"));
+      looked_up.push_back("GetDevice(usb-" + std::to_string(i) + ")");
+    }
+    expected.push_back(lifecycle(257, "listener_failed", "none", "unknown"));
+    EXPECT_THAT(output_.lifecycle_lines(), ElementsAreArray(expected));
+    std::vector<std::string> devices;
+    for (const std::string& call : fake.calls()) {
+      if (call.starts_with("GetDevice(")) devices.push_back(call);
+    }
+    EXPECT_THAT(devices, ElementsAreArray(looked_up));
+  }
+  expect_all_released(fake);
+}
+
+}  // namespace
+}  // namespace kolvex
