@@ -7,6 +7,9 @@
 
 namespace kolvex {
 
+// Appends the UTF-8 form of a code point (no check that it is a valid scalar value).
+void append_utf8(std::string& out, char32_t cp);
+
 // UTF-16 to UTF-8 where an unpaired surrogate makes the whole conversion fail.
 std::optional<std::string> utf16_to_utf8_strict(std::u16string_view utf16);
 

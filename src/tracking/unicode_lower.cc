@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "output/text_encoding.h"
 #include "tracking/unicode_lower_tables.h"
 
 namespace kolvex {
@@ -52,25 +53,6 @@ Decoded decode_at(std::string_view s, std::size_t i) {
   const bool surrogate = cp >= 0xD800 && cp <= 0xDFFF;
   if (cp < shape.minimum || cp > 0x10FFFF || surrogate) return {};
   return {cp, shape.length, true};
-}
-
-void append_utf8(std::string& out, char32_t cp) {
-  auto byte = [&out](char32_t bits) { out += static_cast<char>(static_cast<unsigned char>(bits)); };
-  if (cp < 0x80) {
-    byte(cp);
-  } else if (cp < 0x800) {
-    byte(0xC0 | (cp >> 6));
-    byte(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    byte(0xE0 | (cp >> 12));
-    byte(0x80 | ((cp >> 6) & 0x3F));
-    byte(0x80 | (cp & 0x3F));
-  } else {
-    byte(0xF0 | (cp >> 18));
-    byte(0x80 | ((cp >> 12) & 0x3F));
-    byte(0x80 | ((cp >> 6) & 0x3F));
-    byte(0x80 | (cp & 0x3F));
-  }
 }
 
 template <std::size_t N>
