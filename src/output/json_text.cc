@@ -125,8 +125,8 @@ void append_json_string(std::string& out, std::string_view utf8) {
   std::size_t run_start = 0;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
     const char letter = escape_letter(byte);
-    if (letter == 0 && byte >= 0x20) continue;
     out.append(utf8, run_start, i - run_start);
     run_start = i + 1;
     if (letter != 0) {
@@ -188,6 +188,8 @@ void append_compact_text(std::string& out, const JsonValue& value) {
 
 std::string to_compact_text(const JsonValue& value) {
   std::string out;
+  // Snapshot lines run to kilobytes; most other events fit this at once.
+  out.reserve(1024);
   append_compact_text(out, value);
   return out;
 }

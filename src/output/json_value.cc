@@ -6,10 +6,15 @@
 namespace kolvex {
 
 JsonObject::JsonObject(std::initializer_list<Member> members) {
+  members_.reserve(members.size());
   for (const Member& m : members) insert(m.first, m.second);
 }
 
 void JsonObject::insert(std::string key, JsonValue value) {
+  if (members_.empty() || members_.back().first < key) {
+    members_.emplace_back(std::move(key), std::move(value));
+    return;
+  }
   auto it = std::lower_bound(members_.begin(), members_.end(), key,
                              [](const Member& m, const std::string& k) { return m.first < k; });
   if (it != members_.end() && it->first == key) {

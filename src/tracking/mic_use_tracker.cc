@@ -68,13 +68,13 @@ std::optional<std::uint32_t> single_pid(const ActivePids& active_pids, std::stri
 
 JsonObject ended_event(const AppState& app, double ts) {
   return JsonObject{
-      {"type", "call_app_mic_ended"},
-      {"bundleId", app.bundleId},
       {"appName", app.appName},
-      {"renderActive", app.renderActive},
+      {"bundleId", app.bundleId},
       {"captureActive", app.captureActive},
       {"captureEndpointRole", to_text(app.role)},
+      {"renderActive", app.renderActive},
       {"ts", ts},
+      {"type", "call_app_mic_ended"},
   };
 }
 
@@ -132,12 +132,12 @@ void append_vanished(std::vector<JsonValue>& events, const MicUseTracker& tracke
 
 JsonObject process_members(const AudioProcessEntry& entry) {
   return JsonObject{
-      {"bundleId", entry.bundleId},
       {"appName", entry.appName},
-      {"pid", entry.pid},
-      {"renderActive", entry.renderActive},
+      {"bundleId", entry.bundleId},
       {"captureActive", entry.captureActive},
       {"captureEndpointRole", to_text(entry.captureEndpointRole)},
+      {"pid", entry.pid},
+      {"renderActive", entry.renderActive},
   };
 }
 
@@ -157,17 +157,19 @@ JsonObject summary_event(const AudioProcessSnapshot& snapshot,
   }
   const std::uint64_t active_count = active_apps.size();
   const std::uint64_t tracked_count = tracked_apps.size();
-  return JsonObject{
-      {"type", "audio_process_snapshot"},
-      {"activeApps", std::move(active_apps)},
-      {"trackedApps", std::move(tracked_apps)},
-      {"processCount", std::uint64_t{snapshot.size()}},
-      {"trackedProcessCount", tracked_count},
-      {"trackedActiveProcessCount", tracked_active_count},
+  JsonObject event{
       {"activeProcessCount", active_count},
       {"kolvexInputActive", false},
+      {"processCount", std::uint64_t{snapshot.size()}},
+      {"trackedActiveProcessCount", tracked_active_count},
+      {"trackedProcessCount", tracked_count},
       {"ts", ts},
+      {"type", "audio_process_snapshot"},
   };
+  // Moved in, not listed above: an initializer list would copy every process's members.
+  event.insert("activeApps", std::move(active_apps));
+  event.insert("trackedApps", std::move(tracked_apps));
+  return event;
 }
 
 }  // namespace
