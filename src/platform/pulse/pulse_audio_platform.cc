@@ -1,12 +1,16 @@
 #include "platform/pulse/pulse_audio_platform.h"
 
+#include <fcntl.h>
 #include <pulse/error.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <climits>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -182,11 +186,79 @@ std::string local_host_name() {
   return name.data();
 }
 
+// The /proc/<pid>/exe links of the processes of recent polls, held open: reading an open link
+// skips the path lookup, which is most of what reading it by name costs. The link is still
+// read on every poll, so an exec shows; it stops reading when its process ends, so a pid
+// taken by another process is opened afresh.
+class ExeLinks {
+ public:
+  ExeLinks() = default;
+  ExeLinks(const ExeLinks&) = delete;
+  ExeLinks& operator=(const ExeLinks&) = delete;
+  ~ExeLinks() {
+    for (const auto& [pid, link] : links_) close(link.fd);
+  }
+
+  // Closes the links no lookup used since the last call.
+  void forget_unused() {
+    for (auto it = links_.begin(); it != links_.end();) {
+      if (it->second.used) {
+        it->second.used = false;
+        ++it;
+      } else {
+        close(it->second.fd);
+        it = links_.erase(it);
+      }
+    }
+  }
+
+  // As readlink(2) of /proc/<pid>/exe.
+  ssize_t read(std::uint32_t pid, char* target, std::size_t size) {
+    if (const auto it = links_.find(pid); it != links_.end()) {
+      const ssize_t length = readlinkat(it->second.fd, "", target, size);
+      if (length >= 0) {
+        it->second.used = true;
+        return length;
+      }
+      close(it->second.fd);
+      links_.erase(it);
+    }
+    std::array<char, 32> name{};
+    constexpr std::string_view PROC = "/proc/";
+    constexpr std::string_view EXE = "/exe";
+    char* end = std::copy(PROC.begin(), PROC.end(), name.data());
+    end = std::to_chars(end, name.data() + 20, pid).ptr;
+    std::copy(EXE.begin(), EXE.end(), end);
+    const int fd =
+        links_.size() < MAX_LINKS ? open(name.data(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
+    if (fd < 0) return readlink(name.data(), target, size);
+    const ssize_t length = readlinkat(fd, "", target, size);
+    if (length < 0) {
+      close(fd);
+    } else {
+      links_.emplace(pid, Link{fd, true});
+    }
+    return length;
+  }
+
+ private:
+  // Well below the usual limit of 1024 open files.
+  static constexpr std::size_t MAX_LINKS = 256;
+
+  struct Link {
+    int fd;
+    bool used;
+  };
+  std::unordered_map<std::uint32_t, Link> links_;
+};
+
 class PulseAudioPlatform final : public AudioPlatform {
  public:
   PulseAudioPlatform() : connection_(local_host_name()) {}
 
+  // Called once at the start of every poll.
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
+    exe_links_.forget_unused();
     Result<ServerView> view = connection_.fetch_view();
     if (!view) return view.take_error();
     return std::unique_ptr<AudioDeviceEnumerator>(std::make_unique<PulseDeviceEnumerator>(
@@ -194,18 +266,19 @@ class PulseAudioPlatform final : public AudioPlatform {
   }
 
   std::optional<std::string> executable_name(std::uint32_t pid) override {
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    std::array<char, PATH_MAX> target{};
-    const ssize_t length = readlink(link.c_str(), target.data(), target.size());
+    std::array<char, PATH_MAX> target;
+    const ssize_t length = exe_links_.read(pid, target.data(), target.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
-    const std::string path(target.data(), static_cast<std::size_t>(length));
+    target[static_cast<std::size_t>(length)] = '\0';
+    const std::string_view path(target.data(), static_cast<std::size_t>(length));
     struct stat status {};
-    const bool exists = !path.ends_with(" (deleted)") || stat(path.c_str(), &status) == 0;
+    const bool exists = !path.ends_with(" (deleted)") || stat(target.data(), &status) == 0;
     return pulse::exe_name_from_link(path, exists);
   }
 
  private:
   pulse::PulseConnection connection_;
+  ExeLinks exe_links_;
 };
 
 }  // namespace

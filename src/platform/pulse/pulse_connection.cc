@@ -15,7 +15,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The five answers that make up one view, gathered as they arrive.
+constexpr unsigned SINK_INPUTS = 1;
+constexpr unsigned SOURCE_OUTPUTS = 2;
+constexpr unsigned ALL_SESSIONS = SINK_INPUTS | SOURCE_OUTPUTS;
+
+// The answers that make up one view, gathered as they arrive.
 struct ViewRequest {
   explicit ViewRequest(const std::string& local_host) : local_host(local_host) {}
 
@@ -26,9 +30,34 @@ struct ViewRequest {
 
   const std::string& local_host;
   ServerView view;
-  int pending = 5;
+  int pending = 0;
   bool failed = false;
 };
+
+struct SubscribeRequest {
+  bool answered = false;
+  bool succeeded = false;
+};
+
+void on_subscribed(pa_context*, int success, void* userdata) {
+  auto& request = *static_cast<SubscribeRequest*>(userdata);
+  request.answered = true;
+  request.succeeded = success != 0;
+}
+
+void on_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t, void* userdata) {
+  unsigned& stale = *static_cast<unsigned*>(userdata);
+  switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
+    case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
+      stale |= SINK_INPUTS;
+      break;
+    case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
+      stale |= SOURCE_OUTPUTS;
+      break;
+    default:
+      break;
+  }
+}
 
 template <class Info>
 EndpointValues endpoint_values(const Info& info) {
@@ -164,32 +193,89 @@ Status PulseConnection::connect() {
     return ErrorValue(std::move(error));
   }
   pa_context* context = context_.get();
-  Status failed = run_until([context] { return pa_context_get_state(context) == PA_CONTEXT_READY; },
-                            Clock::now() + REQUEST_TIMEOUT);
+  const Clock::time_point deadline = Clock::now() + REQUEST_TIMEOUT;
+  Status failed =
+      run_until([context] { return pa_context_get_state(context) == PA_CONTEXT_READY; }, deadline);
+  if (!failed) failed = subscribe(deadline);
   if (failed) disconnect();
   return failed;
 }
 
+// Sessions are listed afresh on a new connection; from then on, only the kinds it announces.
+Status PulseConnection::subscribe(Clock::time_point deadline) {
+  stale_sessions_ = ALL_SESSIONS;
+  pa_context* context = context_.get();
+  pa_context_set_subscribe_callback(context, on_event, &stale_sessions_);
+  SubscribeRequest request;
+  const OperationPtr operation(
+      pa_context_subscribe(context,
+                           static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT |
+                                                               PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT),
+                           on_subscribed, &request));
+  if (!operation) return ErrorValue(context_error());
+  if (Status failed = run_until([&request] { return request.answered; }, deadline)) {
+    return failed;
+  }
+  if (!request.succeeded) return ErrorValue(context_error());
+  return std::nullopt;
+}
+
+// Events dispatched while a batch ran may be older than its answers, so the kinds they name
+// stay stale for the next call; a kind taken from the cache that changed meanwhile is listed
+// with the rest in a second batch, so that the whole view is of one moment.
 Result<ServerView> PulseConnection::request_view() {
+  unsigned kinds = stale_sessions_;
+  ServerView view;
+  for (int batch = 0; batch < 2; ++batch) {
+    stale_sessions_ = 0;
+    if (Status failed = request_batch(kinds, view)) {
+      stale_sessions_ = ALL_SESSIONS;
+      return std::move(*failed);
+    }
+    if ((stale_sessions_ & ~kinds) == 0) break;
+    kinds = ALL_SESSIONS;
+  }
+  if (kinds & SINK_INPUTS) {
+    sessions_.sink_inputs = view.sink_inputs;
+  } else {
+    view.sink_inputs = sessions_.sink_inputs;
+  }
+  if (kinds & SOURCE_OUTPUTS) {
+    sessions_.source_outputs = view.source_outputs;
+  } else {
+    view.source_outputs = sessions_.source_outputs;
+  }
+  return view;
+}
+
+Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
   ViewRequest request(local_host_);
   pa_context* context = context_.get();
   // Sent together and answered in order: the server sees no other request in between.
-  const std::array<OperationPtr, 5> operations{
+  std::array<OperationPtr, 5> operations{
       OperationPtr(pa_context_get_server_info(context, on_server, &request)),
       OperationPtr(pa_context_get_sink_info_list(context, on_sink, &request)),
       OperationPtr(pa_context_get_source_info_list(context, on_source, &request)),
-      OperationPtr(pa_context_get_sink_input_info_list(context, on_sink_input, &request)),
-      OperationPtr(pa_context_get_source_output_info_list(context, on_source_output, &request)),
   };
-  for (const OperationPtr& operation : operations) {
-    if (!operation) return context_error();
+  std::size_t sent = 3;
+  if (kinds & SINK_INPUTS) {
+    operations[sent++].reset(pa_context_get_sink_input_info_list(context, on_sink_input, &request));
   }
+  if (kinds & SOURCE_OUTPUTS) {
+    operations[sent++].reset(
+        pa_context_get_source_output_info_list(context, on_source_output, &request));
+  }
+  for (std::size_t i = 0; i < sent; ++i) {
+    if (!operations[i]) return ErrorValue(context_error());
+  }
+  request.pending = static_cast<int>(sent);
   if (Status failed =
           run_until([&request] { return request.pending == 0; }, Clock::now() + REQUEST_TIMEOUT)) {
-    return std::move(*failed);
+    return failed;
   }
-  if (request.failed) return context_error();
-  return std::move(request.view);
+  if (request.failed) return ErrorValue(context_error());
+  view = std::move(request.view);
+  return std::nullopt;
 }
 
 Result<std::optional<ServerView>> PulseConnection::request_endpoint(const std::string& name) {

@@ -18,6 +18,8 @@ inline constexpr std::chrono::seconds REQUEST_TIMEOUT{5};
 // A blocking connection to the server found by libpulse's usual lookup (PULSE_SERVER, the
 // session's server, client.conf), used from one thread. It is kept while it stays healthy
 // and replaced when it is not, so a server that restarted is found again by the next call.
+// Sink-inputs and source-outputs are listed again only after the server announced a change to
+// them: listing every session's properties is most of what a poll would otherwise cost.
 class PulseConnection {
  public:
   // `local_host` is compared with the host a client reports to decide whether its pid is ours.
@@ -34,7 +36,10 @@ class PulseConnection {
  private:
   bool still_connected();
   Status connect();
+  Status subscribe(std::chrono::steady_clock::time_point deadline);
   Result<ServerView> request_view();
+  // Lists the endpoints and the session kinds in `kinds` into `view` in one batch.
+  Status request_batch(unsigned kinds, ServerView& view);
   Result<std::optional<ServerView>> request_endpoint(const std::string& name);
   // Runs `request` on a healthy connection, once more on a new one if the server went away.
   template <class T, class Request>
@@ -48,6 +53,10 @@ class PulseConnection {
   std::string local_host_;
   MainloopPtr loop_;
   ContextPtr context_;
+  // Session kinds (SINK_INPUTS, SOURCE_OUTPUTS) the server may have changed since they were
+  // last listed into `sessions_`; set from the subscription as its events are dispatched.
+  unsigned stale_sessions_ = 0;
+  ServerView sessions_;
 };
 
 }  // namespace kolvex::pulse
