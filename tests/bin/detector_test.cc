@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
+#include "endpoints/recording_sink.h"
 #include "fakes/fake_audio_platform.h"
-#include "output/json_text.h"
 
 namespace kolvex {
 namespace {
@@ -19,21 +19,13 @@ using fake::FakeEndpoint;
 using fake::FakeSession;
 
 struct RecordingOutput : DetectorOutput {
-  void emit(const JsonValue& event) override { lines.push_back(type_of(to_compact_text(event))); }
+  // Enough of an event to follow the order: its type, and the change of a lifecycle event.
+  void emit(const JsonValue& event) override {
+    const std::string change = string_member(event, "change");
+    lines.push_back(string_member(event, "type") + (change.empty() ? "" : " " + change));
+  }
   void report_poll_failure(const ErrorValue& error) override {
     lines.push_back("stderr: " + error.chained_text());
-  }
-  // Enough of a line to follow the order: its type, and the change of a lifecycle event.
-  static std::string type_of(const std::string& line) {
-    auto member = [&](const std::string& key) {
-      const std::string quoted = "\"" + key + "\":\"";
-      const auto at = line.find(quoted);
-      if (at == std::string::npos) return std::string();
-      const auto start = at + quoted.size();
-      return line.substr(start, line.find('"', start) - start);
-    };
-    const std::string change = member("change");
-    return member("type") + (change.empty() ? "" : " " + change);
   }
   std::vector<std::string> lines;
 };

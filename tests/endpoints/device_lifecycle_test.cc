@@ -38,22 +38,15 @@ struct Harness {
 
   std::vector<std::string> events() const {
     std::vector<std::string> out;
-    for (const std::string& line : sink.lines) {
-      std::string e =
-          member(line, "change") + " " + member(line, "role") + " " + member(line, "scope");
-      if (const std::string state = member(line, "state"); !state.empty()) e += " " + state;
+    for (const JsonValue& event : sink.events) {
+      std::string e = string_member(event, "change") + " " + string_member(event, "role") + " " +
+                      string_member(event, "scope");
+      if (const std::string state = string_member(event, "state"); !state.empty()) {
+        e += " " + state;
+      }
       out.push_back(e);
     }
     return out;
-  }
-
-  // The lines are checked byte for byte elsewhere; here only the words are of interest.
-  static std::string member(const std::string& line, const std::string& key) {
-    const std::string quoted = "\"" + key + "\":\"";
-    const auto at = line.find(quoted);
-    if (at == std::string::npos) return {};
-    const auto start = at + quoted.size();
-    return line.substr(start, line.find('"', start) - start);
   }
 
   FakeAudioPlatform platform;

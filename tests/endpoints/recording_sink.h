@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "output/event_output.h"
@@ -8,10 +9,21 @@
 
 namespace kolvex {
 
-// Keeps every event as the line it would have been written as.
+// Keeps every event, and the line it would have been written as.
 struct RecordingSink : EventSink {
-  void emit(const JsonValue& event) override { lines.push_back(to_compact_text(event)); }
+  void emit(const JsonValue& event) override {
+    events.push_back(event);
+    lines.push_back(to_compact_text(event));
+  }
+  std::vector<JsonValue> events;
   std::vector<std::string> lines;
 };
+
+// A string member of an event, or "" when it has none.
+inline std::string string_member(const JsonValue& event, std::string_view key) {
+  const JsonValue* member = event.as_object() ? event.as_object()->find(key) : nullptr;
+  const std::string* text = member ? member->as_string() : nullptr;
+  return text ? *text : std::string();
+}
 
 }  // namespace kolvex
