@@ -24,6 +24,7 @@ AudioProcessSnapshot make_snapshot(std::size_t count) {
       const TrackedApp& app = TRACKED_APPS[(i / 10) % TRACKED_APPS.size()];
       entry.bundleId = std::string(app.exe_name);
       entry.appName = std::string(app.display_name);
+      entry.tracked = true;
       entry.captureActive = i % 20 == 0;
       entry.captureEndpointRole =
           i % 40 == 0 ? CaptureEndpointRole::communications : CaptureEndpointRole::other;
@@ -44,12 +45,12 @@ AudioProcessSnapshot make_snapshot(std::size_t count) {
 // One steady-state poll: the snapshot copy the caller hands over, the tracker, and the lines.
 void BM_PollToLines(benchmark::State& state) {
   const AudioProcessSnapshot snapshot = make_snapshot(static_cast<std::size_t>(state.range(0)));
-  constexpr double kTs = 1765181234.5;
+  constexpr double TS = 1765181234.5;
   MicUseTracker tracker;
-  process_snapshot(tracker, snapshot, kTs);
+  process_snapshot(tracker, snapshot, TS);
   std::string sink;
   for (auto _ : state) {
-    for (const JsonValue& event : process_snapshot(tracker, snapshot, kTs)) {
+    for (const JsonValue& event : process_snapshot(tracker, snapshot, TS)) {
       append_compact_text(sink, event);
       sink.push_back('\n');
     }

@@ -12,6 +12,9 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
+# Every test has a deadline, so that a hang fails the run instead of stalling it.
+set(KOLVEX_TEST_TIMEOUT 300)
+
 # kolvex_add_test(NAME SOURCES a.cc b.cc LIBS lib...)
 # One test program per module; ctest runs it (under Wine for the cross build).
 function(kolvex_add_test name)
@@ -19,4 +22,5 @@ function(kolvex_add_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
   add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${KOLVEX_TEST_TIMEOUT})
 endfunction()

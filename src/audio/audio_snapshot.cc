@@ -62,6 +62,7 @@ AudioProcessSnapshot build_entries(AudioPlatform& platform,
     AudioProcessEntry& entry = snapshot.emplace_back();
     entry.bundleId = std::move(identity->bundleId);
     entry.appName = std::move(identity->appName);
+    entry.tracked = identity->tracked;
     entry.pid = pid;
     entry.renderActive = accumulator.renderActive;
     entry.captureActive = accumulator.captureActive;
@@ -77,15 +78,12 @@ Result<AudioProcessSnapshot> take_audio_process_snapshot(AudioPlatform& platform
   Result<std::unique_ptr<AudioDeviceEnumerator>> enumerator = platform.create_device_enumerator();
   if (!enumerator) return enumerator.take_error();
   SessionAccumulators accumulators;
-  if (Status failed =
-          collect_endpoint_sessions(**enumerator, DataFlow::render, nullptr, accumulators)) {
-    return std::move(*failed).context("render endpoint");
-  }
+  Status render = collect_endpoint_sessions(**enumerator, DataFlow::render, nullptr, accumulators);
+  if (!render.ok()) return render.take_error().context("render endpoint");
   const DefaultCaptureIds defaults = read_default_capture_ids(**enumerator);
-  if (Status failed =
-          collect_endpoint_sessions(**enumerator, DataFlow::capture, &defaults, accumulators)) {
-    return std::move(*failed).context("capture endpoint");
-  }
+  Status capture =
+      collect_endpoint_sessions(**enumerator, DataFlow::capture, &defaults, accumulators);
+  if (!capture.ok()) return capture.take_error().context("capture endpoint");
   return build_entries(platform, accumulators);
 }
 
@@ -104,7 +102,7 @@ Status collect_endpoint_sessions(AudioDeviceEnumerator& enumerator, DataFlow flo
     const CaptureEndpointRole role = endpoint_role(**endpoint, flow, defaults);
     collect_sessions(**endpoint, flow, role, accumulators);
   }
-  return std::nullopt;
+  return {};
 }
 
 std::optional<std::string> default_capture_endpoint_id(AudioDeviceEnumerator& enumerator,

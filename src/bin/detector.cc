@@ -22,10 +22,11 @@ DetectorOutput& standard_output() {
   return output;
 }
 
-Result<std::unique_ptr<Detector>> start_detector(AudioPlatform& platform, DetectorOutput& output) {
+Result<std::unique_ptr<Detector>> start_detector(AudioPlatform& platform, DetectorOutput& output,
+                                                 std::chrono::nanoseconds poll_interval) {
   Result<std::unique_ptr<AudioDeviceEnumerator>> enumerator = platform.create_device_enumerator();
   if (!enumerator) return enumerator.take_error();
-  auto monitoring = start_endpoint_monitoring(**enumerator, output);
+  auto monitoring = start_endpoint_monitoring(**enumerator, output, poll_interval);
   output.emit(JsonObject{{"type", "started"}, {"ts", now_ts()}});
   return std::unique_ptr<Detector>(
       new Detector{platform, output, std::move(*enumerator), std::move(monitoring), {}});
@@ -44,7 +45,7 @@ void run_poll(Detector& detector, double ts) {
 
 void run_pass(Detector& detector) {
   run_poll(detector, now_ts());
-  wait_for_next_poll(*detector.monitoring);
+  detector.monitoring->wait_for_next_poll();
 }
 
 ErrorValue run_detector(AudioPlatform& platform) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "bin/endpoint_monitoring.h"
@@ -29,7 +30,9 @@ struct Detector {
 
 // Creates the enumerator, starts endpoint monitoring and writes "started". Only a missing
 // enumerator is fatal.
-Result<std::unique_ptr<Detector>> start_detector(AudioPlatform& platform, DetectorOutput& output);
+Result<std::unique_ptr<Detector>> start_detector(
+    AudioPlatform& platform, DetectorOutput& output,
+    std::chrono::nanoseconds poll_interval = POLL_INTERVAL);
 
 // One poll: the snapshot turned into the poll's events, or one failure report that leaves the
 // tracker as it was. `ts` is read before the snapshot is taken.

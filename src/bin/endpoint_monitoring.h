@@ -14,20 +14,27 @@ namespace kolvex {
 inline constexpr std::chrono::seconds POLL_INTERVAL{2};
 
 // The main loop's side of endpoint notifications, kept for the whole run.
-struct EndpointMonitoring {
-  NoticeReceiver receiver;
-  NoticeOverflow overflow;
-  // Null when registering failed: the loop then sleeps and never looks at the queue.
-  std::unique_ptr<EndpointRegistration> registration;
-  DeviceLifecycle lifecycle;
-  std::chrono::nanoseconds poll_interval = POLL_INTERVAL;
+class EndpointMonitoring {
+ public:
+  // `registration` is null when registering failed: the loop then sleeps and never looks at
+  // the queue.
+  EndpointMonitoring(NoticeReceiver receiver, std::unique_ptr<EndpointRegistration> registration,
+                     DeviceLifecycle lifecycle, std::chrono::nanoseconds poll_interval);
+
+  // Blocks for at most the poll interval, writing the lifecycle events of what arrives.
+  void wait_for_next_poll();
+
+ private:
+  NoticeReceiver receiver_;
+  std::unique_ptr<EndpointRegistration> registration_;
+  DeviceLifecycle lifecycle_;
+  std::chrono::nanoseconds poll_interval_;
 };
 
-// Never fails: a failed registration is reported as a "listener_failed" event.
-std::unique_ptr<EndpointMonitoring> start_endpoint_monitoring(AudioDeviceEnumerator& enumerator,
-                                                              EventSink& sink);
-
-// Blocks for at most the poll interval, writing the lifecycle events of what arrives.
-void wait_for_next_poll(EndpointMonitoring& monitoring);
+// Registers for endpoint notifications, reports a failed registration as a "listener_failed"
+// event, and builds the data-flow cache. Never fails.
+std::unique_ptr<EndpointMonitoring> start_endpoint_monitoring(
+    AudioDeviceEnumerator& enumerator, EventSink& sink,
+    std::chrono::nanoseconds poll_interval = POLL_INTERVAL);
 
 }  // namespace kolvex

@@ -4,6 +4,7 @@
 #include "platform/pulse/pulse_audio_platform.h"
 
 int main() {
-  const std::unique_ptr<kolvex::AudioPlatform> platform = kolvex::make_pulse_audio_platform();
+  const std::unique_ptr<kolvex::AudioPlatform> platform =
+      kolvex::pulse::make_pulse_audio_platform();
   kolvex::exit_with_startup_error(kolvex::run_detector(*platform));
 }

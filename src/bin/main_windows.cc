@@ -5,7 +5,9 @@
 #include "platform/windows/windows_audio_platform.h"
 
 int main() {
-  if (kolvex::Status failed = kolvex::initialize_com()) kolvex::exit_with_startup_error(*failed);
-  const std::unique_ptr<kolvex::AudioPlatform> platform = kolvex::make_windows_audio_platform();
+  kolvex::Status com = kolvex::win::initialize_com();
+  if (!com.ok()) kolvex::exit_with_startup_error(com.error());
+  const std::unique_ptr<kolvex::AudioPlatform> platform =
+      kolvex::win::make_windows_audio_platform();
   kolvex::exit_with_startup_error(kolvex::run_detector(*platform));
 }

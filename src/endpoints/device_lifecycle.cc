@@ -1,5 +1,7 @@
 #include "endpoints/device_lifecycle.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -13,60 +15,29 @@ namespace {
 constexpr double DEDUP_WINDOW_SECONDS = 1.0;
 constexpr std::uint8_t CONTRACT_VERSION = 1;
 
+// Words in the order of the enumerators; a value outside them reads as the last word.
+template <class Enum, std::size_t N>
+std::string_view word(Enum value, const std::array<std::string_view, N>& words) {
+  return words[std::min(static_cast<std::size_t>(value), N - 1)];
+}
+
 std::string_view to_text(LifecycleChange change) {
-  switch (change) {
-    case LifecycleChange::default_role_changed:
-      return "default_role_changed";
-    case LifecycleChange::endpoint_added:
-      return "endpoint_added";
-    case LifecycleChange::endpoint_removed:
-      return "endpoint_removed";
-    case LifecycleChange::endpoint_state_changed:
-      return "endpoint_state_changed";
-    case LifecycleChange::listener_failed:
-      return "listener_failed";
-  }
-  return "listener_failed";
+  return word(change, std::array<std::string_view, 5>{"default_role_changed", "endpoint_added",
+                                                      "endpoint_removed", "endpoint_state_changed",
+                                                      "listener_failed"});
 }
 
 std::string_view to_text(LifecycleRole role) {
-  switch (role) {
-    case LifecycleRole::communications:
-      return "communications";
-    case LifecycleRole::system_default:
-      return "system_default";
-    case LifecycleRole::none:
-      return "none";
-  }
-  return "none";
+  return word(role, std::array<std::string_view, 3>{"communications", "system_default", "none"});
 }
 
 std::string_view to_text(LifecycleScope scope) {
-  switch (scope) {
-    case FlowLabel::capture:
-      return "capture";
-    case FlowLabel::render:
-      return "render";
-    case FlowLabel::unknown:
-      return "unknown";
-  }
-  return "unknown";
+  return word(scope, std::array<std::string_view, 3>{"capture", "render", "unknown"});
 }
 
 std::string_view to_text(LifecycleState state) {
-  switch (state) {
-    case LifecycleState::active:
-      return "active";
-    case LifecycleState::disabled:
-      return "disabled";
-    case LifecycleState::not_present:
-      return "not_present";
-    case LifecycleState::unplugged:
-      return "unplugged";
-    case LifecycleState::unknown:
-      return "unknown";
-  }
-  return "unknown";
+  return word(state, std::array<std::string_view, 5>{"active", "disabled", "not_present",
+                                                     "unplugged", "unknown"});
 }
 
 struct SubjectAndDetail {
@@ -128,41 +99,47 @@ std::optional<LifecycleRole> reported_role(std::int32_t role) {
   }
 }
 
-void act_on(DeviceLifecycle& lifecycle, const EndpointChange& change, double now) {
-  if (const auto* c = std::get_if<StateChanged>(&change)) {
-    const FlowLabel flow = learn_flow(lifecycle, c->device_id);
+struct Act {
+  DeviceLifecycle& lifecycle;
+  double now;
+
+  void operator()(const StateChanged& c) const {
+    const FlowLabel flow = learn_flow(lifecycle, c.device_id);
     emit_lifecycle(lifecycle, LifecycleChange::endpoint_state_changed, LifecycleRole::none, flow,
-                   lifecycle_state_from(c->new_state), now);
-  } else if (const auto* c = std::get_if<Added>(&change)) {
-    const FlowLabel flow = learn_flow(lifecycle, c->device_id);
+                   lifecycle_state_from(c.new_state), now);
+  }
+  void operator()(const Added& c) const {
+    const FlowLabel flow = learn_flow(lifecycle, c.device_id);
     emit_lifecycle(lifecycle, LifecycleChange::endpoint_added, LifecycleRole::none, flow,
                    std::nullopt, now);
-  } else if (const auto* c = std::get_if<Removed>(&change)) {
+  }
+  void operator()(const Removed& c) const {
     // Looked up while the cache still knows it: the platform may have forgotten it already.
-    const FlowLabel flow = resolve_flow(lifecycle.enumerator, lifecycle.flow_cache, c->device_id);
-    lifecycle.flow_cache.erase(c->device_id);
+    const FlowLabel flow = resolve_flow(lifecycle.enumerator, lifecycle.flow_cache, c.device_id);
+    lifecycle.flow_cache.erase(c.device_id);
     emit_lifecycle(lifecycle, LifecycleChange::endpoint_removed, LifecycleRole::none, flow,
                    std::nullopt, now);
-  } else if (const auto* c = std::get_if<DefaultChanged>(&change)) {
-    if (c->flow != static_cast<std::int32_t>(DataFlow::capture)) return;
-    const std::optional<LifecycleRole> role = reported_role(c->role);
+  }
+  void operator()(const DefaultChanged& c) const {
+    if (c.flow != static_cast<std::int32_t>(DataFlow::capture)) return;
+    const std::optional<LifecycleRole> role = reported_role(c.role);
     if (!role) return;
     emit_lifecycle(lifecycle, LifecycleChange::default_role_changed, *role, FlowLabel::capture,
                    std::nullopt, now);
   }
-}
+};
 
 }  // namespace
 
 LifecycleState lifecycle_state_from(std::uint32_t device_state) {
   switch (device_state) {
-    case 0x1:
+    case ENDPOINT_STATE_ACTIVE:
       return LifecycleState::active;
-    case 0x2:
+    case ENDPOINT_STATE_DISABLED:
       return LifecycleState::disabled;
-    case 0x4:
+    case ENDPOINT_STATE_NOT_PRESENT:
       return LifecycleState::not_present;
-    case 0x8:
+    case ENDPOINT_STATE_UNPLUGGED:
       return LifecycleState::unplugged;
     default:
       return LifecycleState::unknown;
@@ -190,7 +167,7 @@ void handle_notice(DeviceLifecycle& lifecycle, const EndpointNotice& notice) {
   const double now = notice.ts;
   prune(lifecycle.dedup, now);
   if (is_repeat(lifecycle.dedup, subject_and_detail(notice.change), now)) return;
-  act_on(lifecycle, notice.change, now);
+  std::visit(Act{lifecycle, now}, notice.change);
 }
 
 void drain_notices(DeviceLifecycle& lifecycle, NoticeReceiver& receiver,

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "endpoints/endpoint_notice.h"
 #include "endpoints/flow_cache.h"
@@ -41,6 +42,10 @@ using NoticeDedup = std::unordered_map<std::string, DedupEntry>;
 
 // Everything the main thread keeps to turn notices into events.
 struct DeviceLifecycle {
+  DeviceLifecycle(AudioDeviceEnumerator& endpoint_enumerator, EventSink& event_sink,
+                  EndpointFlowCache cache = {})
+      : enumerator(endpoint_enumerator), sink(event_sink), flow_cache(std::move(cache)) {}
+
   AudioDeviceEnumerator& enumerator;
   EventSink& sink;
   EndpointFlowCache flow_cache;

@@ -1,20 +1,21 @@
 #include "endpoints/notice_queue.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <utility>
-
-#include "output/clock.h"
 
 namespace kolvex {
 
 namespace notice_queue_detail {
 
 struct Shared {
-  explicit Shared(std::size_t capacity) : capacity(capacity) {}
+  explicit Shared(std::size_t notice_capacity) : capacity(notice_capacity) {}
 
   const std::size_t capacity;
+  // Apart from the lock: producers raise it without waiting, and only the exchange clears it.
+  std::atomic<bool> overflow{false};
   std::mutex lock;
   std::condition_variable arrived;
   std::deque<EndpointNotice> notices;
@@ -52,6 +53,10 @@ bool NoticeSender::try_send(EndpointNotice&& notice) {
   return true;
 }
 
+void NoticeSender::report_overflow() {
+  shared_->overflow.store(true, std::memory_order_release);
+}
+
 NoticeReceiver::NoticeReceiver(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
 NoticeReceiver::~NoticeReceiver() {
@@ -84,15 +89,13 @@ bool NoticeReceiver::disconnected() const {
   return shared_->senders == 0;
 }
 
+bool NoticeReceiver::take_overflow() {
+  return shared_->overflow.exchange(false, std::memory_order_acquire);
+}
+
 NoticeQueue make_notice_queue(std::size_t capacity) {
   auto shared = std::make_shared<Shared>(capacity);
   return NoticeQueue{NoticeSender(shared), NoticeReceiver(shared)};
-}
-
-void post_notice(NoticeSender& sender, const NoticeOverflow& overflow, EndpointChange change) {
-  if (!sender.try_send(EndpointNotice{std::move(change), now_ts()})) {
-    overflow->store(true, std::memory_order_release);
-  }
 }
 
 }  // namespace kolvex

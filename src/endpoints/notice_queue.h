@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -11,9 +10,6 @@
 namespace kolvex {
 
 inline constexpr std::size_t NOTICE_QUEUE_CAPACITY = 256;
-
-// Raised by producers that could not queue a notice; cleared by the consumer's exchange.
-using NoticeOverflow = std::shared_ptr<std::atomic<bool>>;
 
 namespace notice_queue_detail {
 struct Shared;
@@ -31,6 +27,8 @@ class NoticeSender {
 
   // Never waits: false when the queue is full or nobody receives any more.
   bool try_send(EndpointNotice&& notice);
+  // Notices were lost: raises the queue's overflow flag, which stays up until taken.
+  void report_overflow();
 
  private:
   std::shared_ptr<notice_queue_detail::Shared> shared_;
@@ -46,6 +44,8 @@ class NoticeReceiver {
   std::optional<EndpointNotice> receive_for(std::chrono::nanoseconds timeout);
   std::optional<EndpointNotice> try_receive();
   bool disconnected() const;
+  // Whether notices were lost since the last call; lowers the flag.
+  bool take_overflow();
 
  private:
   std::shared_ptr<notice_queue_detail::Shared> shared_;
@@ -57,9 +57,5 @@ struct NoticeQueue {
 };
 
 NoticeQueue make_notice_queue(std::size_t capacity = NOTICE_QUEUE_CAPACITY);
-
-// Run on the platform's callback thread: stamps the notice and offers it to the queue; a
-// notice that cannot be queued is dropped and the overflow flag raised instead.
-void post_notice(NoticeSender& sender, const NoticeOverflow& overflow, EndpointChange change);
 
 }  // namespace kolvex

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -61,11 +62,16 @@ class ErrorValue {
   std::vector<Link> links_;  // innermost first, so that adding context is cheap
 };
 
-// Either a value or the error that prevented it.
+// Either a value or the error that prevented it. Anything that converts to T, and either kind
+// of error, converts to a Result, so `return value;` and `return error;` need no wrapping.
 template <class T>
 class Result {
  public:
-  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+  template <class U = T>
+  requires(std::is_convertible_v<U&&, T> && !std::is_same_v<std::remove_cvref_t<U>, Result> &&
+           !std::is_same_v<std::remove_cvref_t<U>, ErrorValue> &&
+           !std::is_same_v<std::remove_cvref_t<U>, PlatformError>) Result(U&& value)
+      : state_(std::in_place_index<0>, std::forward<U>(value)) {}
   Result(ErrorValue error) : state_(std::in_place_index<1>, std::move(error)) {}
   Result(PlatformError error) : state_(std::in_place_index<1>, std::move(error)) {}
 
@@ -81,7 +87,19 @@ class Result {
   std::variant<T, ErrorValue> state_;
 };
 
-// The outcome of an operation that yields nothing.
-using Status = std::optional<ErrorValue>;
+// The outcome of an operation that yields nothing: success, or the error that stopped it.
+class Status {
+ public:
+  Status() = default;
+  Status(ErrorValue error) : error_(std::move(error)) {}
+  Status(PlatformError error) : error_(std::in_place, std::move(error)) {}
+
+  bool ok() const { return !error_.has_value(); }
+  ErrorValue& error() { return *error_; }
+  ErrorValue take_error() { return std::move(*error_); }
+
+ private:
+  std::optional<ErrorValue> error_;
+};
 
 }  // namespace kolvex

@@ -31,17 +31,7 @@ StdoutStream& stdout_stream() {
   return *stream;
 }
 
-class StdoutEventSink : public EventSink {
- public:
-  void emit(const JsonValue& event) override { emit_event(event); }
-};
-
 }  // namespace
-
-EventSink& stdout_event_sink() {
-  static StdoutEventSink sink;
-  return sink;
-}
 
 void emit_event(const JsonValue& event) {
   std::string line = to_compact_text(event);

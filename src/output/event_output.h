@@ -16,6 +16,4 @@ class EventSink {
   virtual void emit(const JsonValue& event) = 0;
 };
 
-EventSink& stdout_event_sink();
-
 }  // namespace kolvex

@@ -4,30 +4,18 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <string_view>
 #include <type_traits>
 
 namespace kolvex {
 namespace {
 
+// The letter of a two-character escape; 0 for a byte written as \u00XX.
 char escape_letter(unsigned char byte) {
-  switch (byte) {
-    case '"':
-      return '"';
-    case '\\':
-      return '\\';
-    case 0x08:
-      return 'b';
-    case 0x09:
-      return 't';
-    case 0x0A:
-      return 'n';
-    case 0x0C:
-      return 'f';
-    case 0x0D:
-      return 'r';
-    default:
-      return 0;
-  }
+  constexpr std::string_view ESCAPED = "\"\\\b\t\n\f\r";
+  constexpr std::string_view LETTERS = "\"\\btnfr";
+  const std::size_t at = ESCAPED.find(static_cast<char>(byte));
+  return at == std::string_view::npos ? 0 : LETTERS[at];
 }
 
 void append_unsigned(std::string& out, std::uint64_t n) {
@@ -120,7 +108,7 @@ void append_object(std::string& out, const JsonObject& object) {
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view utf8) {
-  static constexpr char kHex[] = "0123456789abcdef";
+  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
   out += '"';
   std::size_t run_start = 0;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
@@ -134,8 +122,8 @@ void append_json_string(std::string& out, std::string_view utf8) {
       out += letter;
     } else {
       out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
+      out += HEX_DIGITS[byte >> 4];
+      out += HEX_DIGITS[byte & 0xF];
     }
   }
   out.append(utf8, run_start);

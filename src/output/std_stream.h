@@ -9,7 +9,9 @@ namespace kolvex {
 
 enum class StdStream { out, err };
 
-std::string_view stream_name(StdStream stream);  // "stdout" or "stderr"
+inline std::string_view stream_name(StdStream stream) {
+  return stream == StdStream::out ? "stdout" : "stderr";
+}
 
 // A failed write as the operating system reports it.
 struct OsError {

@@ -17,10 +17,6 @@ bool ignore_sigpipe() {
 
 }  // namespace
 
-std::string_view stream_name(StdStream stream) {
-  return stream == StdStream::out ? "stdout" : "stderr";
-}
-
 std::optional<OsError> write_std_stream(StdStream stream, std::string_view bytes) {
   [[maybe_unused]] static const bool sigpipe_ignored = ignore_sigpipe();
   const int fd = stream == StdStream::out ? STDOUT_FILENO : STDERR_FILENO;

@@ -54,10 +54,6 @@ std::optional<OsError> write_console(HANDLE handle, std::string& pending, std::s
 
 }  // namespace
 
-std::string_view stream_name(StdStream stream) {
-  return stream == StdStream::out ? "stdout" : "stderr";
-}
-
 std::optional<OsError> write_std_stream(StdStream stream, std::string_view bytes) {
   const HANDLE handle =
       GetStdHandle(stream == StdStream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);

@@ -17,7 +17,11 @@ namespace kolvex {
 enum class DataFlow : std::int32_t { render = 0, capture = 1 };
 enum class DeviceRole : std::int32_t { console = 0, multimedia = 1, communications = 2 };
 
+// An endpoint's state bits, as Core Audio numbers them (DEVICE_STATE_*).
 inline constexpr std::uint32_t ENDPOINT_STATE_ACTIVE = 0x1;
+inline constexpr std::uint32_t ENDPOINT_STATE_DISABLED = 0x2;
+inline constexpr std::uint32_t ENDPOINT_STATE_NOT_PRESENT = 0x4;
+inline constexpr std::uint32_t ENDPOINT_STATE_UNPLUGGED = 0x8;
 inline constexpr std::uint32_t ENDPOINT_STATE_MASK_ALL = 0xF;
 
 // An audio session's extended control.

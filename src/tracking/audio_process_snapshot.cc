@@ -1,22 +1,15 @@
 #include "tracking/audio_process_snapshot.h"
 
+#include <algorithm>
+#include <array>
+
 namespace kolvex {
 
 std::string_view to_text(CaptureEndpointRole role) {
-  switch (role) {
-    case CaptureEndpointRole::communications:
-      return "communications";
-    case CaptureEndpointRole::system_default:
-      return "system_default";
-    case CaptureEndpointRole::other:
-      return "other";
-    case CaptureEndpointRole::ambiguous:
-      return "ambiguous";
-    case CaptureEndpointRole::unknown:
-      return "unknown";
-  }
+  constexpr std::array<std::string_view, 5> WORDS = {"communications", "system_default", "other",
+                                                     "ambiguous", "unknown"};
   // A byte outside the enumerators says nothing about the endpoint.
-  return "unknown";
+  return WORDS[std::min(static_cast<std::size_t>(role), WORDS.size() - 1)];
 }
 
 }  // namespace kolvex

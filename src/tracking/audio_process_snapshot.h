@@ -17,7 +17,7 @@ enum class CaptureEndpointRole : std::uint8_t {
 
 std::string_view to_text(CaptureEndpointRole role);
 
-// One process with audio sessions; field names are the JSON member names.
+// One process with audio sessions; the names of the written fields are their JSON member names.
 struct AudioProcessEntry {
   std::string bundleId;  // executable file name, letter case as reported
   std::string appName;
@@ -26,6 +26,7 @@ struct AudioProcessEntry {
   bool captureActive = false;
   bool active = false;  // always equal to captureActive
   CaptureEndpointRole captureEndpointRole = CaptureEndpointRole::unknown;
+  bool tracked = false;  // bundleId names a row of TRACKED_APPS; not written out
 
   friend bool operator==(const AudioProcessEntry&, const AudioProcessEntry&) = default;
 };

@@ -32,7 +32,7 @@ struct AppState {
 TrackedEntries select_tracked(const AudioProcessSnapshot& snapshot) {
   TrackedEntries tracked_entries;
   for (const AudioProcessEntry& entry : snapshot) {
-    if (lookup_tracked_app(entry.bundleId) != nullptr) tracked_entries.push_back(&entry);
+    if (entry.tracked) tracked_entries.push_back(&entry);
   }
   return tracked_entries;
 }

@@ -55,8 +55,4 @@ const TrackedApp* lookup_tracked_app(std::string_view name) {
   return nullptr;
 }
 
-bool is_tracked(std::string_view name) {
-  return lookup_tracked_app(name) != nullptr;
-}
-
 }  // namespace kolvex

@@ -15,6 +15,5 @@ extern const std::array<TrackedApp, 38> TRACKED_APPS;
 // Matches the executable file name in any letter case (full Unicode lower-casing), byte for
 // byte against the table's names; nothing else is normalised.
 const TrackedApp* lookup_tracked_app(std::string_view name);
-bool is_tracked(std::string_view name);
 
 }  // namespace kolvex

@@ -14,7 +14,7 @@ namespace kolvex {
 void PrintTo(const AudioProcessEntry& e, std::ostream* os) {
   *os << "{" << e.pid << " " << e.bundleId << " / " << e.appName << " render=" << e.renderActive
       << " capture=" << e.captureActive << " active=" << e.active << " "
-      << to_text(e.captureEndpointRole) << "}";
+      << to_text(e.captureEndpointRole) << (e.tracked ? " tracked" : "") << "}";
 }
 
 namespace {
@@ -51,6 +51,7 @@ AudioProcessEntry entry(std::uint32_t pid, bool render, bool capture, Role role)
   e.captureActive = capture;
   e.active = capture;
   e.captureEndpointRole = role;
+  e.tracked = pid != NOTEPAD;
   return e;
 }
 

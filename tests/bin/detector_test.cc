@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "endpoints/recording_sink.h"
 #include "fakes/fake_audio_platform.h"
+#include "fakes/recording_sinks.h"
 
 namespace kolvex {
 namespace {
@@ -41,9 +41,9 @@ FakeAudioScript zoom_on_the_microphone() {
 }
 
 std::unique_ptr<Detector> start(FakeAudioPlatform& platform, RecordingOutput& output) {
-  Result<std::unique_ptr<Detector>> detector = start_detector(platform, output);
+  Result<std::unique_ptr<Detector>> detector =
+      start_detector(platform, output, std::chrono::milliseconds(20));
   EXPECT_TRUE(detector.ok());
-  (*detector)->monitoring->poll_interval = std::chrono::milliseconds(20);
   return std::move(*detector);
 }
 
@@ -73,7 +73,7 @@ TEST(DetectorTest, AFailedRegistrationIsReportedFirstAndTheLoopSleepsFromThenOn)
   FakeAudioPlatform platform(std::move(script));
   RecordingOutput output;
   auto detector = start(platform, output);
-  detector->monitoring->overflow->store(true);  // never looked at in this mode
+  EXPECT_EQ(platform.notifications(), nullptr);  // so nothing can report lost notices either
   run_pass(*detector);
   EXPECT_EQ(output.lines, (std::vector<std::string>{"device_lifecycle listener_failed", "started",
                                                     "call_app_mic_state", "meeting_started",
@@ -89,15 +89,17 @@ TEST(DetectorTest, APassWritesThePollThenTheDrainedNoticesThenOneOverflowReport)
     service->added("usb-mic");
     service->removed("speaker");
     service->default_changed(1, 2, "mic");
+    service->notices_lost();
   }).join();
-  detector->monitoring->overflow->store(true);
   run_pass(*detector);
   EXPECT_EQ(output.lines,
             (std::vector<std::string>{
                 "started", "call_app_mic_state", "meeting_started", "audio_process_snapshot",
                 "device_lifecycle endpoint_added", "device_lifecycle endpoint_removed",
                 "device_lifecycle default_role_changed", "device_lifecycle listener_failed"}));
-  EXPECT_FALSE(detector->monitoring->overflow->load());
+  // The flag was lowered: the next wait reports nothing.
+  detector->monitoring->wait_for_next_poll();
+  EXPECT_EQ(output.lines.size(), 8u);
 }
 
 TEST(DetectorTest, AFailedPollWritesOneLineAndTheNextPollComparesWithTheLastGoodOne) {
@@ -116,16 +118,17 @@ TEST(DetectorTest, AFailedPollWritesOneLineAndTheNextPollComparesWithTheLastGood
 }
 
 TEST(DetectorTest, TheWaitBlocksForTheIntervalWhenNothingArrives) {
-  FakeAudioPlatform platform(zoom_on_the_microphone());
-  RecordingOutput output;
-  auto detector = start(platform, output);
   for (bool registered : {true, false}) {
-    if (!registered) detector->monitoring->registration.reset();
+    FakeAudioScript script = zoom_on_the_microphone();
+    if (!registered) script.register_fault = fails(-1);
+    FakeAudioPlatform platform(std::move(script));
+    RecordingOutput output;
+    auto detector = start(platform, output);
     const auto before = std::chrono::steady_clock::now();
-    wait_for_next_poll(*detector->monitoring);
+    detector->monitoring->wait_for_next_poll();
     EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(20));
+    EXPECT_EQ(output.lines.back(), "started");
   }
-  EXPECT_EQ(output.lines, std::vector<std::string>{"started"});
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 
 #include <limits>
 
-#include "endpoints/recording_sink.h"
 #include "fakes/fake_audio_platform.h"
+#include "fakes/recording_sinks.h"
 
 namespace kolvex {
 namespace {
@@ -14,7 +14,6 @@ using fake::FakeAudioPlatform;
 using fake::FakeAudioScript;
 using fake::FakeEndpoint;
 
-constexpr std::uint32_t ACTIVE = 0x1, UNPLUGGED = 0x8;
 constexpr std::int32_t RENDER = 0, CAPTURE = 1;
 constexpr std::int32_t CONSOLE = 0, MULTIMEDIA = 1, COMMUNICATIONS = 2;
 
@@ -30,7 +29,7 @@ struct Harness {
   explicit Harness(FakeAudioScript script = machine())
       : platform(std::move(script)),
         enumerator(std::move(*platform.create_device_enumerator())),
-        lifecycle{*enumerator, sink, build_flow_cache(*enumerator), {}, 0} {}
+        lifecycle(*enumerator, sink, build_flow_cache(*enumerator)) {}
 
   void notice(EndpointChange change, double ts) {
     handle_notice(lifecycle, {std::move(change), ts});
@@ -57,7 +56,7 @@ struct Harness {
 
 TEST(DeviceLifecycleTest, EventLinesAreExact) {
   Harness h;
-  h.notice(StateChanged{UNPLUGGED, "mic"}, 1765181234.5);
+  h.notice(StateChanged{ENDPOINT_STATE_UNPLUGGED, "mic"}, 1765181234.5);
   h.notice(Added{"speaker"}, 1765181235.25);
   EXPECT_EQ(
       h.sink.lines,
@@ -74,10 +73,12 @@ TEST(DeviceLifecycleTest, RepeatsWithinOneSecondAreDropped) {
     std::vector<std::string> events;
   } cases[] = {
       {"identical 0.4 s apart",
-       {{StateChanged{UNPLUGGED, "mic"}, 10.0}, {StateChanged{UNPLUGGED, "mic"}, 10.4}},
+       {{StateChanged{ENDPOINT_STATE_UNPLUGGED, "mic"}, 10.0},
+        {StateChanged{ENDPOINT_STATE_UNPLUGGED, "mic"}, 10.4}},
        {"endpoint_state_changed none capture unplugged"}},
       {"unplugged and back within a second: the detail differs",
-       {{StateChanged{UNPLUGGED, "mic"}, 10.0}, {StateChanged{ACTIVE, "mic"}, 10.5}},
+       {{StateChanged{ENDPOINT_STATE_UNPLUGGED, "mic"}, 10.0},
+        {StateChanged{ENDPOINT_STATE_ACTIVE, "mic"}, 10.5}},
        {"endpoint_state_changed none capture unplugged",
         "endpoint_state_changed none capture active"}},
       {"identical 1.5 s apart",
@@ -121,13 +122,16 @@ TEST(DeviceLifecycleTest, NoticesMapToEvents) {
     EndpointChange change;
     std::vector<std::string> events;
   } cases[] = {
-      {StateChanged{ACTIVE, "mic"}, {"endpoint_state_changed none capture active"}},
-      {StateChanged{0x2, "speaker"}, {"endpoint_state_changed none render disabled"}},
-      {StateChanged{0x4, "mic"}, {"endpoint_state_changed none capture not_present"}},
+      {StateChanged{ENDPOINT_STATE_ACTIVE, "mic"}, {"endpoint_state_changed none capture active"}},
+      {StateChanged{ENDPOINT_STATE_DISABLED, "speaker"},
+       {"endpoint_state_changed none render disabled"}},
+      {StateChanged{ENDPOINT_STATE_NOT_PRESENT, "mic"},
+       {"endpoint_state_changed none capture not_present"}},
       {StateChanged{0, "mic"}, {"endpoint_state_changed none capture unknown"}},
       {StateChanged{0x10, "mic"}, {"endpoint_state_changed none capture unknown"}},
       {StateChanged{0x3, "mic"}, {"endpoint_state_changed none capture unknown"}},
-      {StateChanged{ACTIVE, "nowhere"}, {"endpoint_state_changed none unknown active"}},
+      {StateChanged{ENDPOINT_STATE_ACTIVE, "nowhere"},
+       {"endpoint_state_changed none unknown active"}},
       {Added{"usb-mic"}, {"endpoint_added none capture"}},
       {Removed{"speaker"}, {"endpoint_removed none render"}},
       {Removed{"nowhere"}, {"endpoint_removed none unknown"}},
@@ -158,7 +162,7 @@ TEST(DeviceLifecycleTest, TheCacheFollowsTheNotices) {
   h.platform.script().capture.endpoints.pop_back();
   h.notice(Removed{"late-mic"}, 10.1);
   EXPECT_FALSE(h.lifecycle.flow_cache.contains("late-mic"));
-  h.notice(StateChanged{ACTIVE, "ghost"}, 10.2);
+  h.notice(StateChanged{ENDPOINT_STATE_ACTIVE, "ghost"}, 10.2);
   EXPECT_FALSE(h.lifecycle.flow_cache.contains("ghost"));
   EXPECT_EQ(h.events(), (std::vector<std::string>{"endpoint_added none capture",
                                                   "endpoint_removed none capture",
@@ -204,7 +208,7 @@ TEST(DeviceLifecycleTest, DrainHandlesTheFirstNoticeThenEveryWaitingOne) {
   ASSERT_TRUE(q.sender.try_send({Added{"usb-mic"}, 10.1}));
   ASSERT_TRUE(q.sender.try_send({Added{"usb-mic"}, 10.2}));  // a repeat
   ASSERT_TRUE(q.sender.try_send({Removed{"speaker"}, 10.3}));
-  drain_notices(h.lifecycle, q.receiver, {StateChanged{UNPLUGGED, "mic"}, 10.0});
+  drain_notices(h.lifecycle, q.receiver, {StateChanged{ENDPOINT_STATE_UNPLUGGED, "mic"}, 10.0});
   EXPECT_EQ(h.events(), (std::vector<std::string>{"endpoint_state_changed none capture unplugged",
                                                   "endpoint_added none capture",
                                                   "endpoint_removed none render"}));

@@ -23,6 +23,14 @@ class LiveToken {
   int LiveObjects::*kind_;
 };
 
+// The scripted fault, else what `make` gives; `make` runs only when there is no fault, so a
+// failed fetch makes no object.
+template <class Make>
+auto fault_or(const std::optional<Fault>& fault, Make make) -> Result<decltype(make())> {
+  if (fault) return fault->make();
+  return make();
+}
+
 const char* flow_name(DataFlow flow) {
   return flow == DataFlow::render ? "render" : "capture";
 }
@@ -46,13 +54,11 @@ class FakeSessionObject : public AudioSession {
 
   Result<std::uint32_t> process_id() override {
     platform_.log("process_id(" + label_ + ")");
-    if (data_.pid_fault) return data_.pid_fault->make();
-    return data_.pid;
+    return fault_or(data_.pid_fault, [&] { return data_.pid; });
   }
   Result<bool> is_active() override {
     platform_.log("state(" + label_ + ")");
-    if (data_.state_fault) return data_.state_fault->make();
-    return data_.active;
+    return fault_or(data_.state_fault, [&] { return data_.active; });
   }
 
  private:
@@ -81,8 +87,9 @@ class FakeSessionListObject : public AudioSessionList {
       return PlatformError(E_INVALIDARG_CODE);
     }
     const FakeSession& session = data_.sessions[static_cast<std::size_t>(index)];
-    if (session.fault) return session.fault->make();
-    return std::unique_ptr<AudioSession>(new FakeSessionObject(platform_, session, label));
+    return fault_or(session.fault, [&]() -> std::unique_ptr<AudioSession> {
+      return std::make_unique<FakeSessionObject>(platform_, session, label);
+    });
   }
 
  private:
@@ -100,18 +107,18 @@ class FakeEndpointObject : public AudioEndpoint {
 
   Result<std::string> id() override {
     platform_.log("id(" + label_ + ")");
-    if (data_.id_fault) return data_.id_fault->make();
-    return data_.id;
+    return fault_or(data_.id_fault, [&] { return data_.id; });
   }
   Result<std::unique_ptr<AudioSessionList>> sessions() override {
     platform_.log("sessions(" + label_ + ")");
-    if (data_.sessions_fault) return data_.sessions_fault->make();
-    return std::unique_ptr<AudioSessionList>(new FakeSessionListObject(platform_, data_, label_));
+    return fault_or(data_.sessions_fault, [&]() -> std::unique_ptr<AudioSessionList> {
+      return std::make_unique<FakeSessionListObject>(platform_, data_, label_);
+    });
   }
   Result<std::int32_t> data_flow() override {
     platform_.log("data_flow(" + label_ + ")");
-    if (data_.data_flow_fault) return data_.data_flow_fault->make();
-    return data_.reported_flow.value_or(static_cast<std::int32_t>(flow_));
+    return fault_or(data_.data_flow_fault,
+                    [&] { return data_.reported_flow.value_or(static_cast<std::int32_t>(flow_)); });
   }
 
  private:
@@ -129,8 +136,8 @@ class FakeEndpointListObject : public AudioEndpointList {
 
   Result<std::uint32_t> count() override {
     platform_.log(std::string("count(") + flow_name(flow_) + ")");
-    if (data_.count_fault) return data_.count_fault->make();
-    return static_cast<std::uint32_t>(data_.endpoints.size());
+    return fault_or(data_.count_fault,
+                    [&] { return static_cast<std::uint32_t>(data_.endpoints.size()); });
   }
   Result<std::unique_ptr<AudioEndpoint>> item(std::uint32_t index) override {
     const std::string label = std::string(flow_name(flow_)) + "," + std::to_string(index);
@@ -139,9 +146,9 @@ class FakeEndpointListObject : public AudioEndpointList {
     if (live.endpoints + live.session_lists + live.sessions > 0) platform_.note_overlap();
     if (index >= data_.endpoints.size()) return PlatformError(E_INVALIDARG_CODE);
     const FakeEndpoint& endpoint = data_.endpoints[index];
-    if (endpoint.item_fault) return endpoint.item_fault->make();
-    return std::unique_ptr<AudioEndpoint>(
-        new FakeEndpointObject(platform_, endpoint, flow_, label));
+    return fault_or(endpoint.item_fault, [&]() -> std::unique_ptr<AudioEndpoint> {
+      return std::make_unique<FakeEndpointObject>(platform_, endpoint, flow_, label);
+    });
   }
 
  private:
@@ -160,8 +167,9 @@ class FakeEnumeratorObject : public AudioDeviceEnumerator {
     platform_.log(std::string("endpoints(") + flow_name(flow) + "," + std::to_string(state_mask) +
                   ")");
     const FakeFlow& data = flow_data(flow);
-    if (data.enumerate_fault) return data.enumerate_fault->make();
-    return std::unique_ptr<AudioEndpointList>(new FakeEndpointListObject(platform_, data, flow));
+    return fault_or(data.enumerate_fault, [&]() -> std::unique_ptr<AudioEndpointList> {
+      return std::make_unique<FakeEndpointListObject>(platform_, data, flow);
+    });
   }
 
   Result<std::unique_ptr<AudioEndpoint>> default_endpoint(DataFlow flow, DeviceRole role) override {
@@ -171,9 +179,10 @@ class FakeEnumeratorObject : public AudioDeviceEnumerator {
     const auto& defaults = platform_.script().capture_defaults;
     const auto found = defaults.find(role);
     if (flow != DataFlow::capture || found == defaults.end()) return PlatformError(E_NOTFOUND_CODE);
-    if (found->second.fault) return found->second.fault->make();
-    return std::unique_ptr<AudioEndpoint>(
-        new FakeDefaultEndpointObject(platform_, found->second, "default," + flow_role));
+    return fault_or(found->second.fault, [&]() -> std::unique_ptr<AudioEndpoint> {
+      return std::make_unique<FakeDefaultEndpointObject>(platform_, found->second,
+                                                         "default," + flow_role);
+    });
   }
 
   Result<std::unique_ptr<AudioEndpoint>> device(std::string_view id) override {
@@ -218,8 +227,7 @@ class FakeEnumeratorObject : public AudioDeviceEnumerator {
 
     Result<std::string> id() override {
       platform_.log("id(" + label_ + ")");
-      if (data_.id_fault) return data_.id_fault->make();
-      return data_.id;
+      return fault_or(data_.id_fault, [&] { return data_.id; });
     }
     Result<std::unique_ptr<AudioSessionList>> sessions() override {
       platform_.log("sessions(" + label_ + ")");
@@ -254,8 +262,9 @@ PlatformError Fault::make() const {
 
 Result<std::unique_ptr<AudioDeviceEnumerator>> FakeAudioPlatform::create_device_enumerator() {
   log("create_device_enumerator");
-  if (script_.enumerator_fault) return script_.enumerator_fault->make();
-  return std::unique_ptr<AudioDeviceEnumerator>(new FakeEnumeratorObject(*this));
+  return fault_or(script_.enumerator_fault, [&]() -> std::unique_ptr<AudioDeviceEnumerator> {
+    return std::make_unique<FakeEnumeratorObject>(*this);
+  });
 }
 
 std::optional<std::string> FakeAudioPlatform::executable_name(std::uint32_t pid) {

@@ -16,41 +16,41 @@ namespace {
 using replay::Poll;
 using replay::PollLines;
 using replay::Proc;
-constexpr auto kComms = CaptureEndpointRole::communications;
-constexpr auto kSystem = CaptureEndpointRole::system_default;
-constexpr auto kOther = CaptureEndpointRole::other;
+constexpr auto COMMS = CaptureEndpointRole::communications;
+constexpr auto SYSTEM = CaptureEndpointRole::system_default;
+constexpr auto OTHER = CaptureEndpointRole::other;
 
-constexpr const char* kEmptySummary =
+constexpr const char* EMPTY_SUMMARY =
     R"({"activeApps":[],"activeProcessCount":0,"kolvexInputActive":false,"processCount":0,"trackedActiveProcessCount":0,"trackedApps":[],"trackedProcessCount":0,"ts":1765181234.5,"type":"audio_process_snapshot"})";
 // Zoom with no capturing process and Zoom gone read the same.
-constexpr const char* kZoomIdleState =
+constexpr const char* ZOOM_IDLE_STATE =
     R"({"active":false,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":false,"captureEndpointRole":"unknown","pid":null,"renderActive":false,"ts":1765181234.5,"type":"call_app_mic_state"})";
-constexpr const char* kZoomIdleEnded =
+constexpr const char* ZOOM_IDLE_ENDED =
     R"({"appName":"Zoom","bundleId":"Zoom.exe","captureActive":false,"captureEndpointRole":"unknown","renderActive":false,"ts":1765181234.5,"type":"call_app_mic_ended"})";
-constexpr const char* kMeetingEnded = R"({"ts":1765181234.5,"type":"meeting_ended"})";
+constexpr const char* MEETING_ENDED = R"({"ts":1765181234.5,"type":"meeting_ended"})";
 
 TEST(MicUseTrackerTest, EmptySnapshotWritesOnlyTheSummary) {
-  EXPECT_EQ(replay::run({Poll{}}), std::vector<PollLines>{{kEmptySummary}});
+  EXPECT_EQ(replay::run({Poll{}}), std::vector<PollLines>{{EMPTY_SUMMARY}});
 }
 
 TEST(MicUseTrackerTest, OneProcessStartsStopsAndExits) {
-  const Poll capturing{Proc(4120, "Zoom.exe").capture(kComms).render()};
-  constexpr const char* kCapturingSummary =
+  const Poll capturing{Proc(4120, "Zoom.exe").capture(COMMS).render()};
+  constexpr const char* CAPTURING_SUMMARY =
       R"({"activeApps":[{"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":true}],"activeProcessCount":1,"kolvexInputActive":false,"processCount":1,"trackedActiveProcessCount":1,"trackedApps":[{"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":true}],"trackedProcessCount":1,"ts":1765181234.5,"type":"audio_process_snapshot"})";
   const std::vector<PollLines> expected{
       {
           R"({"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":true,"ts":1765181234.5,"type":"call_app_mic_state"})",
           R"({"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":true,"ts":1765181234.5,"type":"meeting_started"})",
-          kCapturingSummary,
+          CAPTURING_SUMMARY,
       },
-      {kCapturingSummary},
+      {CAPTURING_SUMMARY},
       {
-          kZoomIdleState,
-          kZoomIdleEnded,
-          kMeetingEnded,
+          ZOOM_IDLE_STATE,
+          ZOOM_IDLE_ENDED,
+          MEETING_ENDED,
           R"({"activeApps":[],"activeProcessCount":0,"kolvexInputActive":false,"processCount":1,"trackedActiveProcessCount":0,"trackedApps":[{"active":false,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":false,"captureEndpointRole":"unknown","pid":4120,"renderActive":false}],"trackedProcessCount":1,"ts":1765181234.5,"type":"audio_process_snapshot"})",
       },
-      {kEmptySummary},
+      {EMPTY_SUMMARY},
   };
   EXPECT_EQ(replay::run({capturing, capturing, Poll{Proc(4120, "Zoom.exe")}, Poll{}}), expected);
 }
@@ -58,9 +58,9 @@ TEST(MicUseTrackerTest, OneProcessStartsStopsAndExits) {
 // Summary arrays are per process and unfolded; untracked capture shows only there.
 TEST(MicUseTrackerTest, MixedSnapshotFoldsAppsButListsEveryProcess) {
   const Poll poll{
-      Proc(10, "recorder.exe").capture(kOther),
-      Proc(4120, "Zoom.exe").capture(kComms),
-      Proc(4121, "Zoom.exe").capture(kOther).render(),
+      Proc(10, "recorder.exe").capture(OTHER),
+      Proc(4120, "Zoom.exe").capture(COMMS),
+      Proc(4121, "Zoom.exe").capture(OTHER).render(),
       Proc(5000, "chrome.exe").render(),
   };
   const std::vector<PollLines> expected{{
@@ -98,8 +98,8 @@ const std::vector<EventCase>& event_cases() {
       {
           .name = "names differing in case are separate apps in byte order",
           .previous = {},
-          .polls = {Poll{Proc(100, "zoom.exe").capture(kSystem),
-                         Proc(200, "Zoom.exe").capture(kComms)}},
+          .polls = {Poll{Proc(100, "zoom.exe").capture(SYSTEM),
+                         Proc(200, "Zoom.exe").capture(COMMS)}},
           .events = {{
               R"({"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":200,"renderActive":false,"ts":1765181234.5,"type":"call_app_mic_state"})",
               R"({"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":200,"renderActive":false,"ts":1765181234.5,"type":"meeting_started"})",
@@ -110,7 +110,7 @@ const std::vector<EventCase>& event_cases() {
       {
           .name = "only capturing processes decide the role",
           .previous = {{"Zoom.exe", false}},
-          .polls = {Poll{Proc(4119, "Zoom.exe").render(), Proc(4120, "Zoom.exe").capture(kOther),
+          .polls = {Poll{Proc(4119, "Zoom.exe").render(), Proc(4120, "Zoom.exe").capture(OTHER),
                          Proc(4121, "Zoom.exe")}},
           .events = {{
               R"({"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"other","pid":4120,"renderActive":true,"ts":1765181234.5,"type":"call_app_mic_state"})",
@@ -121,17 +121,17 @@ const std::vector<EventCase>& event_cases() {
           .name = "the last active app vanishing ends the meeting",
           .previous = {{"Zoom.exe", true}},
           .polls = {Poll{}},
-          .events = {{kZoomIdleState, kZoomIdleEnded, kMeetingEnded}},
+          .events = {{ZOOM_IDLE_STATE, ZOOM_IDLE_ENDED, MEETING_ENDED}},
       },
       {
           .name = "changes come before vanished apps; an idle app leaves silently",
           .previous = {{"Zoom.exe", true}, {"discord.exe", false}, {"slack.exe", false}},
-          .polls = {Poll{Proc(300, "slack.exe").capture(kComms)}},
+          .polls = {Poll{Proc(300, "slack.exe").capture(COMMS)}},
           .events = {{
               R"({"active":true,"appName":"Slack","bundleId":"slack.exe","captureActive":true,"captureEndpointRole":"communications","pid":300,"renderActive":false,"ts":1765181234.5,"type":"call_app_mic_state"})",
               R"({"appName":"Slack","bundleId":"slack.exe","captureActive":true,"captureEndpointRole":"communications","pid":300,"renderActive":false,"ts":1765181234.5,"type":"meeting_started"})",
-              kZoomIdleState,
-              kZoomIdleEnded,
+              ZOOM_IDLE_STATE,
+              ZOOM_IDLE_ENDED,
           }},
       },
       {
@@ -142,11 +142,11 @@ const std::vector<EventCase>& event_cases() {
           .events =
               {
                   {
-                      kZoomIdleState,
-                      kZoomIdleEnded,
+                      ZOOM_IDLE_STATE,
+                      ZOOM_IDLE_ENDED,
                       R"({"active":false,"appName":"Slack","bundleId":"slack.exe","captureActive":false,"captureEndpointRole":"unknown","pid":null,"renderActive":false,"ts":1765181234.5,"type":"call_app_mic_state"})",
                       R"({"appName":"Slack","bundleId":"slack.exe","captureActive":false,"captureEndpointRole":"unknown","renderActive":false,"ts":1765181234.5,"type":"call_app_mic_ended"})",
-                      kMeetingEnded,
+                      MEETING_ENDED,
                   },
                   {},
               },
@@ -154,7 +154,7 @@ const std::vector<EventCase>& event_cases() {
       {
           .name = "a running app changing pid, role and playback stays silent",
           .previous = {{"Zoom.exe", true}},
-          .polls = {Poll{Proc(4121, "Zoom.exe").capture(kOther).render()}},
+          .polls = {Poll{Proc(4121, "Zoom.exe").capture(OTHER).render()}},
           .events = {{}},
       },
   };
@@ -162,7 +162,7 @@ const std::vector<EventCase>& event_cases() {
 }
 
 TEST(MicUseTrackerTest, StateEvents) {
-  constexpr std::string_view kSummaryEnd = R"("type":"audio_process_snapshot"})";
+  constexpr std::string_view SUMMARY_END = R"("type":"audio_process_snapshot"})";
   for (const EventCase& c : event_cases()) {
     SCOPED_TRACE(c.name);
     MicUseTracker tracker{
@@ -173,7 +173,7 @@ TEST(MicUseTrackerTest, StateEvents) {
     std::vector<PollLines> events = replay::run(tracker, c.polls);
     for (PollLines& lines : events) {
       ASSERT_FALSE(lines.empty());
-      EXPECT_TRUE(lines.back().ends_with(kSummaryEnd));
+      EXPECT_TRUE(lines.back().ends_with(SUMMARY_END));
       lines.pop_back();
     }
     EXPECT_EQ(events, c.events);

@@ -12,7 +12,7 @@
 
 namespace kolvex::replay {
 
-inline constexpr double kTs = 1765181234.5;
+inline constexpr double TS = 1765181234.5;
 
 // One snapshot entry as the audio session scan would report it: appName from the tracked
 // table (or the executable name), `active` mirroring `captureActive`, role "unknown" unless
@@ -22,6 +22,7 @@ class Proc {
   Proc(std::uint32_t pid, std::string exe) {
     const TrackedApp* app = lookup_tracked_app(exe);
     entry_.appName = app != nullptr ? std::string(app->display_name) : exe;
+    entry_.tracked = app != nullptr;
     entry_.bundleId = std::move(exe);
     entry_.pid = pid;
   }
@@ -47,12 +48,12 @@ class Proc {
 using Poll = AudioProcessSnapshot;
 using PollLines = std::vector<std::string>;
 
-// Runs the polls in order through one tracker, all at kTs; the compact lines of each poll.
+// Runs the polls in order through one tracker, all at TS; the compact lines of each poll.
 inline std::vector<PollLines> run(MicUseTracker& tracker, const std::vector<Poll>& polls) {
   std::vector<PollLines> out;
   for (const Poll& poll : polls) {
     PollLines& lines = out.emplace_back();
-    for (const JsonValue& event : process_snapshot(tracker, poll, kTs)) {
+    for (const JsonValue& event : process_snapshot(tracker, poll, TS)) {
       lines.push_back(to_compact_text(event));
     }
   }

@@ -6,7 +6,7 @@ void EndpointWatch::reset(const std::vector<WatchedEndpoint>& endpoints,
                           const std::string& default_sink, const std::string& default_source) {
   endpoints_.clear();
   for (const WatchedEndpoint& endpoint : endpoints) {
-    endpoints_.insert_or_assign(Key{endpoint.flow, endpoint.index}, endpoint);
+    endpoints_.insert_or_assign(Key{endpoint.flow, endpoint.values.index}, endpoint.values);
   }
   default_render_ = default_id(DataFlow::render, default_sink);
   default_capture_ = default_id(DataFlow::capture, default_source);
@@ -18,8 +18,9 @@ void EndpointWatch::forget_all() {
   default_capture_.reset();
 }
 
-void EndpointWatch::seen(const WatchedEndpoint& endpoint) {
-  auto [it, inserted] = endpoints_.try_emplace(Key{endpoint.flow, endpoint.index}, endpoint);
+void EndpointWatch::seen(const WatchedEndpoint& watched) {
+  const EndpointValues& endpoint = watched.values;
+  auto [it, inserted] = endpoints_.try_emplace(Key{watched.flow, endpoint.index}, endpoint);
   if (endpoint.monitor) return;
   if (inserted) {
     sink_.added(endpoint.name);
@@ -34,7 +35,7 @@ void EndpointWatch::seen(const WatchedEndpoint& endpoint) {
 void EndpointWatch::gone(DataFlow flow, std::uint32_t index) {
   const auto it = endpoints_.find(Key{flow, index});
   if (it == endpoints_.end()) return;
-  const WatchedEndpoint endpoint = std::move(it->second);
+  const EndpointValues endpoint = std::move(it->second);
   endpoints_.erase(it);
   if (!endpoint.monitor) sink_.removed(endpoint.name);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/audio_platform.h"
+#include "platform/pulse/pulse_values.h"
 
 namespace kolvex::pulse {
 
@@ -15,10 +16,7 @@ namespace kolvex::pulse {
 // their events and a monitor as the default source can be told apart from real endpoints.
 struct WatchedEndpoint {
   DataFlow flow = DataFlow::render;
-  std::uint32_t index = 0;
-  std::string name;
-  bool monitor = false;
-  std::uint32_t state = ENDPOINT_STATE_ACTIVE;
+  EndpointValues values;
 };
 
 // Turns what a subscription hears into the notifications Windows would send. Subscription
@@ -45,7 +43,7 @@ class EndpointWatch {
   void announce_default(DataFlow flow, const std::optional<std::string>& id);
 
   EndpointNotificationSink& sink_;
-  std::map<Key, WatchedEndpoint> endpoints_;
+  std::map<Key, EndpointValues> endpoints_;
   std::optional<std::string> default_render_;
   std::optional<std::string> default_capture_;
 };

@@ -16,15 +16,13 @@
 
 #include "platform/pulse/pulse_connection.h"
 #include "platform/pulse/pulse_error.h"
+#include "platform/pulse/pulse_handles.h"
 #include "platform/pulse/pulse_subscription.h"
 #include "platform/pulse/pulse_values.h"
 
-namespace kolvex {
+namespace kolvex::pulse {
 namespace {
 
-using pulse::EndpointValues;
-using pulse::ServerView;
-using pulse::SessionValues;
 using ViewPtr = std::shared_ptr<const ServerView>;
 
 const std::vector<EndpointValues>& endpoints_of(const ServerView& view, DataFlow flow) {
@@ -40,7 +38,7 @@ class PulseSession final : public AudioSession {
   explicit PulseSession(SessionValues values) : values_(values) {}
 
   Result<std::uint32_t> process_id() override {
-    if (!values_.pid) return pulse::pulse_error(PA_ERR_NOENTITY);
+    if (!values_.pid) return pulse_error(PA_ERR_NOENTITY);
     return *values_.pid;
   }
   Result<bool> is_active() override { return !values_.corked; }
@@ -56,10 +54,9 @@ class PulseSessionList final : public AudioSessionList {
   Result<std::int32_t> count() override { return static_cast<std::int32_t>(sessions_.size()); }
   Result<std::unique_ptr<AudioSession>> session(std::int32_t index) override {
     if (index < 0 || static_cast<std::size_t>(index) >= sessions_.size()) {
-      return pulse::pulse_error(PA_ERR_INVALID);
+      return pulse_error(PA_ERR_INVALID);
     }
-    return std::unique_ptr<AudioSession>(
-        std::make_unique<PulseSession>(sessions_[static_cast<std::size_t>(index)]));
+    return std::make_unique<PulseSession>(sessions_[static_cast<std::size_t>(index)]);
   }
 
  private:
@@ -69,9 +66,12 @@ class PulseSessionList final : public AudioSessionList {
 class PulseEndpoint final : public AudioEndpoint {
  public:
   // With a connection, the sessions are read from the server when asked for, not from `view`.
-  PulseEndpoint(ViewPtr view, DataFlow flow, const EndpointValues& values,
-                pulse::PulseConnection* sessions_from = nullptr)
-      : view_(std::move(view)), flow_(flow), values_(values), sessions_from_(sessions_from) {}
+  PulseEndpoint(ViewPtr view, DataFlow flow, EndpointValues values,
+                PulseConnection* sessions_from = nullptr)
+      : view_(std::move(view)),
+        flow_(flow),
+        values_(std::move(values)),
+        sessions_from_(sessions_from) {}
 
   Result<std::string> id() override { return values_.name; }
   Result<std::unique_ptr<AudioSessionList>> sessions() override {
@@ -85,33 +85,32 @@ class PulseEndpoint final : public AudioEndpoint {
     for (const SessionValues& session : sessions_of(*view, flow_)) {
       if (session.endpoint_index == values_.index) mine.push_back(session);
     }
-    return std::unique_ptr<AudioSessionList>(std::make_unique<PulseSessionList>(std::move(mine)));
+    return std::make_unique<PulseSessionList>(std::move(mine));
   }
   Result<std::int32_t> data_flow() override { return static_cast<std::int32_t>(flow_); }
 
  private:
   ViewPtr view_;
   DataFlow flow_;
-  const EndpointValues& values_;  // lives in *view_
-  pulse::PulseConnection* sessions_from_;
+  EndpointValues values_;
+  PulseConnection* sessions_from_;
 };
 
 class PulseEndpointList final : public AudioEndpointList {
  public:
-  PulseEndpointList(ViewPtr view, DataFlow flow, std::vector<const EndpointValues*> endpoints)
+  PulseEndpointList(ViewPtr view, DataFlow flow, std::vector<EndpointValues> endpoints)
       : view_(std::move(view)), flow_(flow), endpoints_(std::move(endpoints)) {}
 
   Result<std::uint32_t> count() override { return static_cast<std::uint32_t>(endpoints_.size()); }
   Result<std::unique_ptr<AudioEndpoint>> item(std::uint32_t index) override {
-    if (index >= endpoints_.size()) return pulse::pulse_error(PA_ERR_INVALID);
-    return std::unique_ptr<AudioEndpoint>(
-        std::make_unique<PulseEndpoint>(view_, flow_, *endpoints_[index]));
+    if (index >= endpoints_.size()) return pulse_error(PA_ERR_INVALID);
+    return std::make_unique<PulseEndpoint>(view_, flow_, endpoints_[index]);
   }
 
  private:
   ViewPtr view_;
   DataFlow flow_;
-  std::vector<const EndpointValues*> endpoints_;
+  std::vector<EndpointValues> endpoints_;
 };
 
 // Answers from one view of the server, so that a snapshot's render pass, defaults and capture
@@ -119,25 +118,24 @@ class PulseEndpointList final : public AudioEndpointList {
 // enumerator kept for the whole run is asked again each time the endpoints are rebuilt.
 class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
  public:
-  PulseDeviceEnumerator(pulse::PulseConnection& connection, ViewPtr view)
+  PulseDeviceEnumerator(PulseConnection& connection, ViewPtr view)
       : connection_(connection), view_(std::move(view)) {}
 
   Result<std::unique_ptr<AudioEndpointList>> endpoints(DataFlow flow,
                                                        std::uint32_t state_mask) override {
-    bool& listed = listed_[flow == DataFlow::render ? 0 : 1];
+    bool& listed = listed_from_view_[flow == DataFlow::render ? 0 : 1];
     if (listed) {
       Result<ServerView> fresh = connection_.fetch_view();
       if (!fresh) return fresh.take_error();
       view_ = std::make_shared<const ServerView>(std::move(*fresh));
-      listed_ = {};
+      listed_from_view_ = {};
     }
     listed = true;
-    std::vector<const EndpointValues*> matching;
+    std::vector<EndpointValues> matching;
     for (const EndpointValues& endpoint : endpoints_of(*view_, flow)) {
-      if (endpoint.state & state_mask) matching.push_back(&endpoint);
+      if (endpoint.state & state_mask) matching.push_back(endpoint);
     }
-    return std::unique_ptr<AudioEndpointList>(
-        std::make_unique<PulseEndpointList>(view_, flow, std::move(matching)));
+    return std::make_unique<PulseEndpointList>(view_, flow, std::move(matching));
   }
 
   // The server has one default source and one default sink, whatever the role.
@@ -151,16 +149,16 @@ class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
   Result<std::unique_ptr<AudioEndpoint>> device(std::string_view id) override {
     Result<std::optional<ServerView>> found = connection_.find_endpoint(id);
     if (!found) return found.take_error();
-    if (!*found) return pulse::pulse_error(PA_ERR_NOENTITY);
+    if (!*found) return pulse_error(PA_ERR_NOENTITY);
     const auto view = std::make_shared<const ServerView>(std::move(**found));
     const DataFlow flow = view->sinks.empty() ? DataFlow::capture : DataFlow::render;
-    return std::unique_ptr<AudioEndpoint>(std::make_unique<PulseEndpoint>(
-        view, flow, endpoints_of(*view, flow).front(), &connection_));
+    return std::make_unique<PulseEndpoint>(view, flow, endpoints_of(*view, flow).front(),
+                                           &connection_);
   }
 
   Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
       std::shared_ptr<EndpointNotificationSink> sink) override {
-    return pulse::subscribe_to_endpoints(std::move(sink));
+    return subscribe_to_endpoints(std::move(sink));
   }
 
  private:
@@ -168,16 +166,15 @@ class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
                                                      std::string_view name) {
     for (const EndpointValues& endpoint : endpoints_of(*view, flow)) {
       if (!name.empty() && endpoint.name == name) {
-        return std::unique_ptr<AudioEndpoint>(
-            std::make_unique<PulseEndpoint>(view, flow, endpoint));
+        return std::make_unique<PulseEndpoint>(view, flow, endpoint);
       }
     }
-    return pulse::pulse_error(PA_ERR_NOENTITY);
+    return pulse_error(PA_ERR_NOENTITY);
   }
 
-  pulse::PulseConnection& connection_;
+  PulseConnection& connection_;
   ViewPtr view_;
-  std::array<bool, 2> listed_{};
+  std::array<bool, 2> listed_from_view_{};  // render, capture
 };
 
 std::string local_host_name() {
@@ -192,13 +189,6 @@ std::string local_host_name() {
 // taken by another process is opened afresh.
 class ExeLinks {
  public:
-  ExeLinks() = default;
-  ExeLinks(const ExeLinks&) = delete;
-  ExeLinks& operator=(const ExeLinks&) = delete;
-  ~ExeLinks() {
-    for (const auto& [pid, link] : links_) close(link.fd);
-  }
-
   // Closes the links no lookup used since the last call.
   void forget_unused() {
     for (auto it = links_.begin(); it != links_.end();) {
@@ -206,7 +196,6 @@ class ExeLinks {
         it->second.used = false;
         ++it;
       } else {
-        close(it->second.fd);
         it = links_.erase(it);
       }
     }
@@ -215,12 +204,11 @@ class ExeLinks {
   // As readlink(2) of /proc/<pid>/exe.
   ssize_t read(std::uint32_t pid, char* target, std::size_t size) {
     if (const auto it = links_.find(pid); it != links_.end()) {
-      const ssize_t length = readlinkat(it->second.fd, "", target, size);
+      const ssize_t length = readlinkat(it->second.fd.get(), "", target, size);
       if (length >= 0) {
         it->second.used = true;
         return length;
       }
-      close(it->second.fd);
       links_.erase(it);
     }
     std::array<char, 32> name{};
@@ -229,15 +217,11 @@ class ExeLinks {
     char* end = std::copy(PROC.begin(), PROC.end(), name.data());
     end = std::to_chars(end, name.data() + 20, pid).ptr;
     std::copy(EXE.begin(), EXE.end(), end);
-    const int fd =
-        links_.size() < MAX_LINKS ? open(name.data(), O_PATH | O_NOFOLLOW | O_CLOEXEC) : -1;
-    if (fd < 0) return readlink(name.data(), target, size);
-    const ssize_t length = readlinkat(fd, "", target, size);
-    if (length < 0) {
-      close(fd);
-    } else {
-      links_.emplace(pid, Link{fd, true});
-    }
+    UniqueFd fd(links_.size() < MAX_LINKS ? open(name.data(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                                          : -1);
+    if (!fd) return readlink(name.data(), target, size);
+    const ssize_t length = readlinkat(fd.get(), "", target, size);
+    if (length >= 0) links_.emplace(pid, Link{std::move(fd), true});
     return length;
   }
 
@@ -246,7 +230,7 @@ class ExeLinks {
   static constexpr std::size_t MAX_LINKS = 256;
 
   struct Link {
-    int fd;
+    UniqueFd fd;
     bool used;
   };
   std::unordered_map<std::uint32_t, Link> links_;
@@ -261,8 +245,8 @@ class PulseAudioPlatform final : public AudioPlatform {
     exe_links_.forget_unused();
     Result<ServerView> view = connection_.fetch_view();
     if (!view) return view.take_error();
-    return std::unique_ptr<AudioDeviceEnumerator>(std::make_unique<PulseDeviceEnumerator>(
-        connection_, std::make_shared<const ServerView>(std::move(*view))));
+    return std::make_unique<PulseDeviceEnumerator>(
+        connection_, std::make_shared<const ServerView>(std::move(*view)));
   }
 
   std::optional<std::string> executable_name(std::uint32_t pid) override {
@@ -273,11 +257,11 @@ class PulseAudioPlatform final : public AudioPlatform {
     const std::string_view path(target.data(), static_cast<std::size_t>(length));
     struct stat status {};
     const bool exists = !path.ends_with(" (deleted)") || stat(target.data(), &status) == 0;
-    return pulse::exe_name_from_link(path, exists);
+    return exe_name_from_link(path, exists);
   }
 
  private:
-  pulse::PulseConnection connection_;
+  PulseConnection connection_;
   ExeLinks exe_links_;
 };
 
@@ -287,4 +271,4 @@ std::unique_ptr<AudioPlatform> make_pulse_audio_platform() {
   return std::make_unique<PulseAudioPlatform>();
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::pulse

@@ -4,10 +4,10 @@
 
 #include "platform/audio_platform.h"
 
-namespace kolvex {
+namespace kolvex::pulse {
 
 // The PulseAudio server (or PipeWire's pulse server) that libpulse finds as usual, and /proc
 // for executables. Everything but the notifications is used from one thread.
 std::unique_ptr<AudioPlatform> make_pulse_audio_platform();
 
-}  // namespace kolvex
+}  // namespace kolvex::pulse

@@ -5,46 +5,47 @@
 #include <pulse/operation.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
+#include <unistd.h>
 
-#include <memory>
+#include "output/unique_resource.h"
 
-// Owning handles for libpulse objects.
+// Owning handles for libpulse objects and file descriptors.
 
 namespace kolvex::pulse {
 
-struct MainloopFree {
-  void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
-};
-using MainloopPtr = std::unique_ptr<pa_mainloop, MainloopFree>;
+inline void free_mainloop(pa_mainloop* loop) {
+  pa_mainloop_free(loop);
+}
 
-struct ThreadedMainloopFree {
-  // The thread is joined first, so nothing of ours runs on it any more.
-  void operator()(pa_threaded_mainloop* loop) const {
-    pa_threaded_mainloop_stop(loop);
-    pa_threaded_mainloop_free(loop);
-  }
-};
-using ThreadedMainloopPtr = std::unique_ptr<pa_threaded_mainloop, ThreadedMainloopFree>;
+// The thread is joined first, so nothing of ours runs on it any more.
+inline void free_threaded_mainloop(pa_threaded_mainloop* loop) {
+  pa_threaded_mainloop_stop(loop);
+  pa_threaded_mainloop_free(loop);
+}
 
-struct ContextRelease {
-  // Callbacks are cleared first: a disconnect reports its state change synchronously, and the
-  // holder may be half torn down by then.
-  void operator()(pa_context* context) const {
-    pa_context_set_state_callback(context, nullptr, nullptr);
-    pa_context_set_subscribe_callback(context, nullptr, nullptr);
-    pa_context_disconnect(context);
-    pa_context_unref(context);
-  }
-};
-using ContextPtr = std::unique_ptr<pa_context, ContextRelease>;
+// Callbacks are cleared first: a disconnect reports its state change synchronously, and the
+// holder may be half torn down by then.
+inline void release_context(pa_context* context) {
+  pa_context_set_state_callback(context, nullptr, nullptr);
+  pa_context_set_subscribe_callback(context, nullptr, nullptr);
+  pa_context_disconnect(context);
+  pa_context_unref(context);
+}
 
-struct OperationRelease {
-  // A request still running must not call back into whatever its userdata was.
-  void operator()(pa_operation* operation) const {
-    if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_operation_cancel(operation);
-    pa_operation_unref(operation);
-  }
-};
-using OperationPtr = std::unique_ptr<pa_operation, OperationRelease>;
+// A request still running must not call back into whatever its userdata was.
+inline void release_operation(pa_operation* operation) {
+  if (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) pa_operation_cancel(operation);
+  pa_operation_unref(operation);
+}
+
+inline void close_fd(int fd) {
+  close(fd);
+}
+
+using MainloopPtr = UniqueResource<pa_mainloop*, free_mainloop>;
+using ThreadedMainloopPtr = UniqueResource<pa_threaded_mainloop*, free_threaded_mainloop>;
+using ContextPtr = UniqueResource<pa_context*, release_context>;
+using OperationPtr = UniqueResource<pa_operation*, release_operation>;
+using UniqueFd = UniqueResource<int, close_fd, -1>;
 
 }  // namespace kolvex::pulse

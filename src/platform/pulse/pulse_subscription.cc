@@ -14,6 +14,7 @@
 #include "platform/pulse/pulse_connection.h"
 #include "platform/pulse/pulse_error.h"
 #include "platform/pulse/pulse_handles.h"
+#include "platform/pulse/pulse_listing.h"
 
 namespace kolvex::pulse {
 namespace {
@@ -24,14 +25,11 @@ constexpr pa_usec_t START_TIMEOUT =
     std::chrono::duration_cast<std::chrono::microseconds>(REQUEST_TIMEOUT).count();
 
 WatchedEndpoint watched(const pa_sink_info& info) {
-  return WatchedEndpoint{DataFlow::render, info.index, info.name, false,
-                         endpoint_state(info.active_port)};
+  return WatchedEndpoint{DataFlow::render, endpoint_values(info)};
 }
 
 WatchedEndpoint watched(const pa_source_info& info) {
-  return WatchedEndpoint{DataFlow::capture, info.index, info.name,
-                         info.monitor_of_sink != PA_INVALID_INDEX,
-                         endpoint_state(info.active_port)};
+  return WatchedEndpoint{DataFlow::capture, endpoint_values(info)};
 }
 
 // Requests whose answer is handled by a callback alone.
@@ -44,15 +42,6 @@ struct TimeEventFree {
   void operator()(pa_time_event* event) const { api->time_free(event); }
 };
 using TimeEventPtr = std::unique_ptr<pa_time_event, TimeEventFree>;
-
-// What a new connection lists before it counts as watching.
-struct Listing {
-  int pending = 4;
-  bool failed = false;
-  std::vector<WatchedEndpoint> endpoints;
-  std::string default_sink;
-  std::string default_source;
-};
 
 // Everything but the constructor, start() and the destructor runs on the loop's thread with
 // its lock held.
@@ -70,11 +59,11 @@ class Subscription final : public EndpointRegistration {
 
   Status start() {
     loop_.reset(pa_threaded_mainloop_new());
-    if (!loop_) return ErrorValue(pulse_error(PA_ERR_INTERNAL));
+    if (!loop_) return pulse_error(PA_ERR_INTERNAL);
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
     timer_ = TimeEventPtr(api->time_new(api, nullptr, on_timer, this), TimeEventFree{api});
     if (pa_threaded_mainloop_start(loop_.get()) < 0) {
-      return ErrorValue(pulse_error(PA_ERR_INTERNAL));
+      return pulse_error(PA_ERR_INTERNAL);
     }
 
     pa_threaded_mainloop_lock(loop_.get());
@@ -86,8 +75,8 @@ class Subscription final : public EndpointRegistration {
     const int error = start_error_;
     if (!error) arm_timer(0);
     pa_threaded_mainloop_unlock(loop_.get());
-    if (error) return ErrorValue(pulse_error(error));
-    return std::nullopt;
+    if (error) return pulse_error(error);
+    return {};
   }
 
  private:
@@ -159,49 +148,31 @@ class Subscription final : public EndpointRegistration {
   // Subscribing first: anything that changes while the lists are read still comes as an
   // event, after the lists.
   void list() {
-    listing_.emplace();
+    ServerListing& listing = listing_.emplace();
+    listing.pending = 4;
+    listing.on_complete = on_listed;
+    listing.userdata = this;
     pa_context* context = context_.get();
     const auto mask = static_cast<pa_subscription_mask_t>(
         PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER |
         PA_SUBSCRIPTION_MASK_CARD);
-    forget(pa_context_subscribe(context, mask, on_subscribed, this));
-    forget(pa_context_get_sink_info_list(context, on_listed_sink, this));
-    forget(pa_context_get_source_info_list(context, on_listed_source, this));
-    forget(pa_context_get_server_info(context, on_listed_server, this));
-  }
-
-  static void on_subscribed(pa_context*, int success, void* userdata) {
-    self(userdata).listed(!success);
-  }
-
-  static void on_listed_sink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-    Subscription& subscription = self(userdata);
-    if (eol != 0) return subscription.listed(eol < 0);
-    subscription.listing_->endpoints.push_back(watched(*info));
-  }
-
-  static void on_listed_source(pa_context*, const pa_source_info* info, int eol, void* userdata) {
-    Subscription& subscription = self(userdata);
-    if (eol != 0) return subscription.listed(eol < 0);
-    subscription.listing_->endpoints.push_back(watched(*info));
-  }
-
-  static void on_listed_server(pa_context*, const pa_server_info* info, void* userdata) {
-    Subscription& subscription = self(userdata);
-    if (info) {
-      if (info->default_sink_name) subscription.listing_->default_sink = info->default_sink_name;
-      if (info->default_source_name) {
-        subscription.listing_->default_source = info->default_source_name;
-      }
+    forget(request_subscription(context, mask, listing));
+    for (const Asked what : {Asked::sinks, Asked::sources, Asked::server_info}) {
+      forget(request(context, what, listing));
     }
-    subscription.listed(info == nullptr);
   }
 
-  void listed(bool failed) {
-    listing_->failed = listing_->failed || failed;
-    if (--listing_->pending > 0) return;
+  static void on_listed(void* userdata) { self(userdata).listed(); }
+
+  void listed() {
     if (listing_->failed) return fail(pa_context_errno(context_.get()));
-    watch_.reset(listing_->endpoints, listing_->default_sink, listing_->default_source);
+    const ServerView& view = listing_->view;
+    std::vector<WatchedEndpoint> endpoints;
+    for (const EndpointValues& sink : view.sinks) endpoints.push_back({DataFlow::render, sink});
+    for (const EndpointValues& source : view.sources) {
+      endpoints.push_back({DataFlow::capture, source});
+    }
+    watch_.reset(endpoints, view.default_sink, view.default_source);
     listing_.reset();
     watching_ = true;
     if (unannounced_) {
@@ -254,7 +225,7 @@ class Subscription final : public EndpointRegistration {
   ThreadedMainloopPtr loop_;
   TimeEventPtr timer_{nullptr, TimeEventFree{nullptr}};
   ContextPtr context_;
-  std::optional<Listing> listing_;
+  std::optional<ServerListing> listing_;
   bool starting_ = false;
   int start_error_ = PA_OK;
   bool watching_ = false;
@@ -266,8 +237,9 @@ class Subscription final : public EndpointRegistration {
 Result<std::unique_ptr<EndpointRegistration>> subscribe_to_endpoints(
     std::shared_ptr<EndpointNotificationSink> sink) {
   auto subscription = std::make_unique<Subscription>(std::move(sink));
-  if (Status failed = subscription->start()) return std::move(*failed);
-  return std::unique_ptr<EndpointRegistration>(std::move(subscription));
+  Status started = subscription->start();
+  if (!started.ok()) return started.take_error();
+  return subscription;
 }
 
 }  // namespace kolvex::pulse

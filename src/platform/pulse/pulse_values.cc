@@ -21,7 +21,7 @@ std::optional<std::uint32_t> session_process_id(const char* process_id, const ch
 }
 
 std::uint32_t endpoint_state(std::optional<pa_port_available_t> active_port_availability) {
-  if (active_port_availability == PA_PORT_AVAILABLE_NO) return DEVICE_STATE_UNPLUGGED;
+  if (active_port_availability == PA_PORT_AVAILABLE_NO) return ENDPOINT_STATE_UNPLUGGED;
   return ENDPOINT_STATE_ACTIVE;
 }
 

@@ -14,13 +14,13 @@
 
 namespace kolvex::pulse {
 
-inline constexpr std::uint32_t DEVICE_STATE_UNPLUGGED = 0x8;
-
-// A sink (render) or a source (capture). Monitor sources are never endpoints.
+// A sink (render) or a source (capture). Monitor sources are never endpoints; they are
+// listed only so that they can be told apart.
 struct EndpointValues {
   std::uint32_t index = 0;
   std::string name;  // the endpoint id: stable across server restarts, unlike the index
   std::uint32_t state = ENDPOINT_STATE_ACTIVE;
+  bool monitor = false;
 };
 
 // A sink-input or a source-output.

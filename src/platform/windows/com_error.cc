@@ -9,32 +9,12 @@
 #include <utility>
 
 #include "output/text_encoding.h"
+#include "platform/windows/win_resources.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-
-class Bstr {
- public:
-  Bstr() = default;
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { SysFreeString(value_); }
-
-  BSTR* out() {
-    SysFreeString(value_);
-    value_ = nullptr;
-    return &value_;
-  }
-  // BSTRs carry their length, so an embedded NUL does not end the text.
-  std::u16string_view view() const {
-    return {reinterpret_cast<const char16_t*>(value_), SysStringLen(value_)};
-  }
-
- private:
-  BSTR value_ = nullptr;
-};
 
 class ComErrorDetail final : public ErrorDetail {
  public:
@@ -44,7 +24,7 @@ class ComErrorDetail final : public ErrorDetail {
     std::u16string text = restricted_text();
     if (text.empty()) {
       Bstr description;
-      if (SUCCEEDED(info_->GetDescription(description.out()))) text = description.view();
+      if (SUCCEEDED(info_->GetDescription(description.out()))) text = view(description);
     }
     return utf16_to_utf8_lossy(trim_trailing_space(text));
   }
@@ -65,7 +45,7 @@ class ComErrorDetail final : public ErrorDetail {
       return {};
     }
     const std::u16string_view preferred =
-        restricted_description.view().empty() ? description.view() : restricted_description.view();
+        view(restricted_description).empty() ? view(description) : view(restricted_description);
     return std::u16string(preferred);
   }
 
@@ -80,4 +60,4 @@ PlatformError platform_error_from_hresult(HRESULT status) {
   return PlatformError(status, std::make_unique<ComErrorDetail>(std::move(info)));
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

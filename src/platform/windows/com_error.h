@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <wrl/client.h>
+
+#include <optional>
+
 #include "output/error_value.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 // The Windows SDK declares this in restrictederrorinfo.h, which MinGW-w64 lacks; ours lives in
 // our namespace so that it cannot clash with the SDK's.
@@ -23,4 +27,13 @@ inline constexpr IID IID_RESTRICTED_ERROR_INFO = {
 // thread's error information.
 PlatformError platform_error_from_hresult(HRESULT status);
 
-}  // namespace kolvex
+// How a call that hands back `pointer` failed: its status with the thread's COM error
+// information, or an empty error for a success that handed back nothing. Right after the call.
+template <class T>
+std::optional<PlatformError> call_error(HRESULT status, const Microsoft::WRL::ComPtr<T>& pointer) {
+  if (FAILED(status)) return platform_error_from_hresult(status);
+  if (!pointer) return PlatformError::empty();
+  return std::nullopt;
+}
+
+}  // namespace kolvex::win

@@ -4,12 +4,12 @@
 
 #include "platform/windows/com_error.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 Status initialize_com() {
   const HRESULT status = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  if (FAILED(status)) return ErrorValue(platform_error_from_hresult(status));
-  return std::nullopt;
+  if (FAILED(status)) return platform_error_from_hresult(status);
+  return {};
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

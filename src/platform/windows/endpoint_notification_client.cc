@@ -11,7 +11,7 @@
 #include "output/text_encoding.h"
 #include "platform/windows/com_error.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 using Microsoft::WRL::ComPtr;
@@ -120,7 +120,7 @@ class EndpointNotificationClient final : public IInspectable, public IMMNotifica
  private:
   ~EndpointNotificationClient() = default;
 
-  std::atomic<ULONG> references_{1};
+  std::atomic<ULONG> references_{0};
   std::shared_ptr<EndpointNotificationSink> sink_;
 };
 
@@ -145,10 +145,8 @@ class ClientRegistration final : public EndpointRegistration {
 
 ComPtr<IMMNotificationClient> make_endpoint_notification_client(
     std::shared_ptr<EndpointNotificationSink> sink) {
-  // Adopts the creation reference; MinGW-w64's ComPtr::Attach would add one of its own.
-  ComPtr<IMMNotificationClient> client;
-  *client.GetAddressOf() = new EndpointNotificationClient(std::move(sink));
-  return client;
+  // Made without references: the ComPtr takes the first.
+  return ComPtr<IMMNotificationClient>(new EndpointNotificationClient(std::move(sink)));
 }
 
 Result<std::unique_ptr<EndpointRegistration>> register_notification_client(
@@ -156,8 +154,7 @@ Result<std::unique_ptr<EndpointRegistration>> register_notification_client(
   // The service keeps the pointer without a reference of its own; ours keeps the client alive.
   const HRESULT status = enumerator->RegisterEndpointNotificationCallback(client.Get());
   if (FAILED(status)) return platform_error_from_hresult(status);
-  return std::unique_ptr<EndpointRegistration>(
-      new ClientRegistration(std::move(enumerator), std::move(client)));
+  return std::make_unique<ClientRegistration>(std::move(enumerator), std::move(client));
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -8,7 +8,7 @@
 #include "output/error_value.h"
 #include "platform/audio_platform.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 // A new client (reference count 1, owned by the caller) that forwards every endpoint
 // notification to `sink`. Its identity is laid out as an IInspectable and it declares itself
@@ -22,4 +22,4 @@ Result<std::unique_ptr<EndpointRegistration>> register_notification_client(
     Microsoft::WRL::ComPtr<IMMDeviceEnumerator> enumerator,
     Microsoft::WRL::ComPtr<IMMNotificationClient> client);
 
-}  // namespace kolvex
+}  // namespace kolvex::win

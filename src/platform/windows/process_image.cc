@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "platform/windows/unique_handle.h"
+#include "platform/windows/win_resources.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 std::optional<std::u16string> read_process_image_path(std::uint32_t pid) {
   UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
@@ -17,4 +17,4 @@ std::optional<std::u16string> read_process_image_path(std::uint32_t pid) {
   return std::u16string(reinterpret_cast<const char16_t*>(path), length);
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -10,14 +10,14 @@
 #include <string>
 #include <utility>
 
-#include "audio/process_identity.h"
 #include "output/text_encoding.h"
-#include "platform/windows/co_task_string.h"
 #include "platform/windows/com_error.h"
 #include "platform/windows/endpoint_notification_client.h"
+#include "platform/windows/image_path.h"
 #include "platform/windows/process_image.h"
+#include "platform/windows/win_resources.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 using Microsoft::WRL::ComPtr;
@@ -26,23 +26,12 @@ using Microsoft::WRL::ComPtr;
 // borrows the one its converters report.
 constexpr HRESULT INVALID_UNICODE = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
 
-// Calls `fetch` with the address of `pointer` and turns the outcome into an error, if any:
-// a failing status with its COM error information, or an empty error for a success that
-// handed back nothing.
-template <class T, class Fetch>
-std::optional<PlatformError> fetch_into(ComPtr<T>& pointer, Fetch&& fetch) {
-  const HRESULT status = fetch(pointer.ReleaseAndGetAddressOf());
-  if (FAILED(status)) return platform_error_from_hresult(status);
-  if (!pointer) return PlatformError::empty();
-  return std::nullopt;
-}
-
 Result<std::string> endpoint_id(IMMDevice& device) {
   CoTaskString id;
   const HRESULT status = device.GetId(id.out());
   if (FAILED(status)) return platform_error_from_hresult(status);
   if (!id) return PlatformError::empty();
-  std::optional<std::string> utf8 = utf16_to_utf8_strict(id.view());
+  std::optional<std::string> utf8 = utf16_to_utf8_strict(view(id));
   if (!utf8) return PlatformError(INVALID_UNICODE);
   return std::move(*utf8);
 }
@@ -106,20 +95,13 @@ class WindowsAudioSessionList final : public AudioSessionList {
 
   Result<std::unique_ptr<AudioSession>> session(std::int32_t index) override {
     ComPtr<IAudioSessionControl> control;
-    if (auto error = fetch_into(control, [&](IAudioSessionControl** out) {
-          return sessions_->GetSession(index, out);
-        })) {
-      return std::move(*error);
-    }
+    HRESULT status = sessions_->GetSession(index, control.GetAddressOf());
+    if (auto error = call_error(status, control)) return std::move(*error);
     ComPtr<IAudioSessionControl2> extended;
-    if (auto error = fetch_into(extended, [&](IAudioSessionControl2** out) {
-          return control->QueryInterface(__uuidof(IAudioSessionControl2),
-                                         reinterpret_cast<void**>(out));
-        })) {
-      return std::move(*error);
-    }
-    return std::unique_ptr<AudioSession>(
-        new WindowsAudioSession(std::move(control), std::move(extended)));
+    status = control->QueryInterface(__uuidof(IAudioSessionControl2),
+                                     reinterpret_cast<void**>(extended.GetAddressOf()));
+    if (auto error = call_error(status, extended)) return std::move(*error);
+    return std::make_unique<WindowsAudioSession>(std::move(control), std::move(extended));
   }
 
  private:
@@ -136,31 +118,22 @@ class WindowsAudioEndpoint final : public AudioEndpoint {
 
   Result<std::unique_ptr<AudioSessionList>> sessions() override {
     ComPtr<IAudioSessionManager2> manager;
-    if (auto error = fetch_into(manager, [&](IAudioSessionManager2** out) {
-          return device_->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
-                                   reinterpret_cast<void**>(out));
-        })) {
-      return std::move(*error);
-    }
+    HRESULT status = device_->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
+                                       reinterpret_cast<void**>(manager.GetAddressOf()));
+    if (auto error = call_error(status, manager)) return std::move(*error);
     ComPtr<IAudioSessionEnumerator> sessions;
-    if (auto error = fetch_into(sessions, [&](IAudioSessionEnumerator** out) {
-          return manager->GetSessionEnumerator(out);
-        })) {
-      return std::move(*error);
-    }
-    return std::unique_ptr<AudioSessionList>(
-        new WindowsAudioSessionList(std::move(manager), std::move(sessions)));
+    status = manager->GetSessionEnumerator(sessions.GetAddressOf());
+    if (auto error = call_error(status, sessions)) return std::move(*error);
+    return std::make_unique<WindowsAudioSessionList>(std::move(manager), std::move(sessions));
   }
 
   Result<std::int32_t> data_flow() override {
     ComPtr<IMMEndpoint> endpoint;
-    if (auto error = fetch_into(endpoint, [&](IMMEndpoint** out) {
-          return device_->QueryInterface(__uuidof(IMMEndpoint), reinterpret_cast<void**>(out));
-        })) {
-      return std::move(*error);
-    }
+    HRESULT status = device_->QueryInterface(__uuidof(IMMEndpoint),
+                                             reinterpret_cast<void**>(endpoint.GetAddressOf()));
+    if (auto error = call_error(status, endpoint)) return std::move(*error);
     EDataFlow flow = eRender;
-    const HRESULT status = endpoint->GetDataFlow(&flow);
+    status = endpoint->GetDataFlow(&flow);
     if (FAILED(status)) return platform_error_from_hresult(status);
     return static_cast<std::int32_t>(flow);
   }
@@ -168,10 +141,6 @@ class WindowsAudioEndpoint final : public AudioEndpoint {
  private:
   ComPtr<IMMDevice> device_;
 };
-
-Result<std::unique_ptr<AudioEndpoint>> make_endpoint(ComPtr<IMMDevice> device) {
-  return std::unique_ptr<AudioEndpoint>(new WindowsAudioEndpoint(std::move(device)));
-}
 
 class WindowsAudioEndpointList final : public AudioEndpointList {
  public:
@@ -187,11 +156,9 @@ class WindowsAudioEndpointList final : public AudioEndpointList {
 
   Result<std::unique_ptr<AudioEndpoint>> item(std::uint32_t index) override {
     ComPtr<IMMDevice> device;
-    if (auto error =
-            fetch_into(device, [&](IMMDevice** out) { return collection_->Item(index, out); })) {
-      return std::move(*error);
-    }
-    return make_endpoint(std::move(device));
+    const HRESULT status = collection_->Item(index, device.GetAddressOf());
+    if (auto error = call_error(status, device)) return std::move(*error);
+    return std::make_unique<WindowsAudioEndpoint>(std::move(device));
   }
 
  private:
@@ -206,34 +173,27 @@ class WindowsDeviceEnumerator final : public AudioDeviceEnumerator {
   Result<std::unique_ptr<AudioEndpointList>> endpoints(DataFlow flow,
                                                        std::uint32_t state_mask) override {
     ComPtr<IMMDeviceCollection> collection;
-    if (auto error = fetch_into(collection, [&](IMMDeviceCollection** out) {
-          return enumerator_->EnumAudioEndpoints(static_cast<EDataFlow>(flow), state_mask, out);
-        })) {
-      return std::move(*error);
-    }
-    return std::unique_ptr<AudioEndpointList>(new WindowsAudioEndpointList(std::move(collection)));
+    const HRESULT status = enumerator_->EnumAudioEndpoints(static_cast<EDataFlow>(flow), state_mask,
+                                                           collection.GetAddressOf());
+    if (auto error = call_error(status, collection)) return std::move(*error);
+    return std::make_unique<WindowsAudioEndpointList>(std::move(collection));
   }
 
   Result<std::unique_ptr<AudioEndpoint>> default_endpoint(DataFlow flow, DeviceRole role) override {
     ComPtr<IMMDevice> device;
-    if (auto error = fetch_into(device, [&](IMMDevice** out) {
-          return enumerator_->GetDefaultAudioEndpoint(static_cast<EDataFlow>(flow),
-                                                      static_cast<ERole>(role), out);
-        })) {
-      return std::move(*error);
-    }
-    return make_endpoint(std::move(device));
+    const HRESULT status = enumerator_->GetDefaultAudioEndpoint(
+        static_cast<EDataFlow>(flow), static_cast<ERole>(role), device.GetAddressOf());
+    if (auto error = call_error(status, device)) return std::move(*error);
+    return std::make_unique<WindowsAudioEndpoint>(std::move(device));
   }
 
   Result<std::unique_ptr<AudioEndpoint>> device(std::string_view id) override {
     Result<std::wstring> wide = wide_endpoint_id(id);
     if (!wide) return wide.take_error();
     ComPtr<IMMDevice> device;
-    if (auto error = fetch_into(
-            device, [&](IMMDevice** out) { return enumerator_->GetDevice(wide->c_str(), out); })) {
-      return std::move(*error);
-    }
-    return make_endpoint(std::move(device));
+    const HRESULT status = enumerator_->GetDevice(wide->c_str(), device.GetAddressOf());
+    if (auto error = call_error(status, device)) return std::move(*error);
+    return std::make_unique<WindowsAudioEndpoint>(std::move(device));
   }
 
   Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
@@ -250,14 +210,11 @@ class WindowsAudioPlatform final : public AudioPlatform {
  public:
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
     ComPtr<IMMDeviceEnumerator> enumerator;
-    if (auto error = fetch_into(enumerator, [](IMMDeviceEnumerator** out) {
-          return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                  __uuidof(IMMDeviceEnumerator), reinterpret_cast<void**>(out));
-        })) {
-      return std::move(*error);
-    }
-    return std::unique_ptr<AudioDeviceEnumerator>(
-        new WindowsDeviceEnumerator(std::move(enumerator)));
+    const HRESULT status = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                            __uuidof(IMMDeviceEnumerator),
+                                            reinterpret_cast<void**>(enumerator.GetAddressOf()));
+    if (auto error = call_error(status, enumerator)) return std::move(*error);
+    return std::make_unique<WindowsDeviceEnumerator>(std::move(enumerator));
   }
 
   std::optional<std::string> executable_name(std::uint32_t pid) override {
@@ -273,4 +230,4 @@ std::unique_ptr<AudioPlatform> make_windows_audio_platform() {
   return std::make_unique<WindowsAudioPlatform>();
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

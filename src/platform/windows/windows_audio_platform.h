@@ -4,9 +4,9 @@
 
 #include "platform/audio_platform.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 // Core Audio through COM; every call must come from a thread that has initialised COM.
 std::unique_ptr<AudioPlatform> make_windows_audio_platform();
 
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -6,36 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "fakes/recording_sinks.h"
+
 namespace kolvex::pulse {
 namespace {
 
-constexpr std::uint32_t UNPLUGGED = 0x8;
-
-// Notifications as short words: "added mic", "state mic 8", "default 1 2 mic".
-struct WordSink : EndpointNotificationSink {
-  void state_changed(std::string id, std::uint32_t state) override {
-    words.push_back("state " + id + " " + std::to_string(state));
-  }
-  void added(std::string id) override { words.push_back("added " + id); }
-  void removed(std::string id) override { words.push_back("removed " + id); }
-  void default_changed(std::int32_t flow, std::int32_t role,
-                       std::optional<std::string> id) override {
-    words.push_back("default " + std::to_string(flow) + " " + std::to_string(role) + " " +
-                    id.value_or("-"));
-  }
-  std::vector<std::string> words;
-};
-
 WatchedEndpoint sink(std::uint32_t index, std::string name,
                      std::uint32_t state = ENDPOINT_STATE_ACTIVE) {
-  return {DataFlow::render, index, std::move(name), false, state};
+  return {DataFlow::render, {index, std::move(name), state}};
 }
 WatchedEndpoint source(std::uint32_t index, std::string name,
                        std::uint32_t state = ENDPOINT_STATE_ACTIVE) {
-  return {DataFlow::capture, index, std::move(name), false, state};
+  return {DataFlow::capture, {index, std::move(name), state}};
 }
 WatchedEndpoint monitor(std::uint32_t index, std::string name) {
-  return {DataFlow::capture, index, std::move(name), true, ENDPOINT_STATE_ACTIVE};
+  return {DataFlow::capture, {index, std::move(name), ENDPOINT_STATE_ACTIVE, true}};
 }
 
 // The machine the tests start from: a speaker with its monitor, and a microphone.
@@ -55,7 +40,7 @@ TEST(EndpointWatch, AnnouncesWhatWindowsWouldAndNothingElse) {
          w.seen(source(4, "usb-mic"));
          w.seen(sink(1, "hdmi"));
        },
-       {"added usb-mic", "added hdmi"}},
+       {"added:usb-mic", "added:hdmi"}},
       {"a monitor is no endpoint",
        [](EndpointWatch& w) {
          w.seen(monitor(3, "hdmi.monitor"));
@@ -68,14 +53,14 @@ TEST(EndpointWatch, AnnouncesWhatWindowsWouldAndNothingElse) {
          w.gone(DataFlow::capture, 1);
          w.gone(DataFlow::capture, 1);
        },
-       {"removed mic"}},
+       {"removed:mic"}},
       {"sinks and sources number apart",
        [](EndpointWatch& w) {
          w.seen(source(0, "webcam"));  // same index as the sink spk
          w.gone(DataFlow::render, 0);
          w.gone(DataFlow::capture, 0);
        },
-       {"added webcam", "removed spk", "removed webcam"}},
+       {"added:webcam", "removed:spk", "removed:webcam"}},
       {"an unknown index is no removal", [](EndpointWatch& w) { w.gone(DataFlow::render, 7); }, {}},
       {"volume and other changes are no state change",
        [](EndpointWatch& w) {
@@ -85,14 +70,14 @@ TEST(EndpointWatch, AnnouncesWhatWindowsWouldAndNothingElse) {
        {}},
       {"availability is",
        [](EndpointWatch& w) {
-         w.seen(source(1, "mic", UNPLUGGED));
-         w.seen(source(1, "mic", UNPLUGGED));
+         w.seen(source(1, "mic", ENDPOINT_STATE_UNPLUGGED));
+         w.seen(source(1, "mic", ENDPOINT_STATE_UNPLUGGED));
          w.seen(source(1, "mic"));
        },
-       {"state mic 8", "state mic 1"}},
+       {"state:mic:8", "state:mic:1"}},
       {"an endpoint first heard of through a change is added",
        [](EndpointWatch& w) { w.seen(sink(4, "late")); },
-       {"added late"}},
+       {"added:late"}},
       {"unchanged defaults are no news", [](EndpointWatch& w) { w.defaults("spk", "mic"); }, {}},
       {"a new default source, for the console and communications roles",
        [](EndpointWatch& w) {
@@ -100,25 +85,25 @@ TEST(EndpointWatch, AnnouncesWhatWindowsWouldAndNothingElse) {
          w.defaults("spk", "usb-mic");
          w.defaults("spk", "usb-mic");
        },
-       {"added usb-mic", "default 1 0 usb-mic", "default 1 2 usb-mic"}},
+       {"added:usb-mic", "default:1:0:usb-mic", "default:1:2:usb-mic"}},
       {"a new default sink",
        [](EndpointWatch& w) {
          w.seen(sink(1, "hdmi"));
          w.defaults("hdmi", "mic");
        },
-       {"added hdmi", "default 0 0 hdmi", "default 0 2 hdmi"}},
+       {"added:hdmi", "default:0:0:hdmi", "default:0:2:hdmi"}},
       {"a monitor as the default source leaves no default microphone",
        [](EndpointWatch& w) {
          w.defaults("spk", "spk.monitor");
          w.defaults("spk", "mic");
        },
-       {"default 1 0 -", "default 1 2 -", "default 1 0 mic", "default 1 2 mic"}},
+       {"default:1:0:<none>", "default:1:2:<none>", "default:1:0:mic", "default:1:2:mic"}},
       {"the last source gone",
        [](EndpointWatch& w) {
          w.gone(DataFlow::capture, 1);
          w.defaults("spk", "");
        },
-       {"removed mic", "default 1 0 -", "default 1 2 -"}},
+       {"removed:mic", "default:1:0:<none>", "default:1:2:<none>"}},
       {"nothing is remembered across connections",
        [](EndpointWatch& w) {
          w.forget_all();
@@ -127,11 +112,11 @@ TEST(EndpointWatch, AnnouncesWhatWindowsWouldAndNothingElse) {
        {}},
   };
   for (const auto& c : cases) {
-    WordSink words;
+    RecordingNotificationSink words;
     EndpointWatch watch(words);
     start(watch);
     c.steps(watch);
-    EXPECT_EQ(words.words, c.expected) << c.name;
+    EXPECT_EQ(words.calls, c.expected) << c.name;
   }
 }
 

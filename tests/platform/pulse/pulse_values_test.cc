@@ -43,7 +43,7 @@ TEST(EndpointState, OnlyAnUnpluggedActivePortMakesAnEndpointInactive) {
             ENDPOINT_STATE_ACTIVE);  // no ports: null sinks, Bluetooth
   EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_UNKNOWN), ENDPOINT_STATE_ACTIVE);
   EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_YES), ENDPOINT_STATE_ACTIVE);
-  EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_NO), DEVICE_STATE_UNPLUGGED);
+  EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_NO), ENDPOINT_STATE_UNPLUGGED);
 }
 
 TEST(ExeNameFromLink, IsTheLastComponentOfALinuxPath) {

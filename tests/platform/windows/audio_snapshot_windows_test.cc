@@ -12,6 +12,7 @@
 #include "fake_core_audio.h"
 #include "platform/windows/windows_audio_platform.h"
 #include "test_support.h"
+#include "tracking/tracked_apps.h"
 
 namespace kolvex {
 
@@ -21,6 +22,7 @@ void PrintTo(const AudioProcessEntry& entry, std::ostream* out) {
        << ", " << to_text(entry.captureEndpointRole) << "}";
 }
 
+namespace win {
 namespace {
 
 using ::testing::ElementsAreArray;
@@ -66,7 +68,8 @@ CoreAudioScript meeting(const Apps& apps) {
 
 AudioProcessEntry entry(std::string bundle_id, std::string app_name, std::uint32_t pid, bool render,
                         bool capture, CaptureEndpointRole role) {
-  return {std::move(bundle_id), std::move(app_name), pid, render, capture, capture, role};
+  const bool tracked = lookup_tracked_app(bundle_id) != nullptr;
+  return {std::move(bundle_id), std::move(app_name), pid, render, capture, capture, role, tracked};
 }
 
 class AudioSnapshotWindowsTest : public ::testing::Test {
@@ -238,4 +241,5 @@ TEST(AudioSnapshotRealTest, SnapshotOfThisMachineIsOrderedAndIdentified) {
 }
 
 }  // namespace
+}  // namespace win
 }  // namespace kolvex

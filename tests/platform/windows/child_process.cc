@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 // Long paths only work through the \\?\ form on systems that do not opt in to them.
@@ -26,9 +26,10 @@ std::wstring sleeper_path() {
 
 UniqueHandle open_null_device() {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return UniqueHandle(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                                  0, nullptr));
+  const HANDLE device =
+      CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inheritable, OPEN_EXISTING, 0, nullptr);
+  return UniqueHandle(device == INVALID_HANDLE_VALUE ? nullptr : device);
 }
 
 }  // namespace
@@ -108,4 +109,4 @@ std::optional<std::wstring> ScratchFolder::place_sleeper(std::wstring_view relat
   return target;
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

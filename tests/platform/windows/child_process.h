@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/windows/unique_handle.h"
+#include "platform/windows/win_resources.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 // A running copy of the sleeper program; stopped when destroyed.
 class ChildProcess {
@@ -59,4 +59,4 @@ class ScratchFolder {
   std::wstring path_;
 };
 
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -13,7 +13,7 @@
 #include "platform/windows/com_runtime.h"
 #include "test_support.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 using Microsoft::WRL::ComPtr;
@@ -156,16 +156,16 @@ TEST(ComRuntimeTest, InitialisesTheMultithreadedApartment) {
   std::optional<std::int32_t> changed_mode;
   std::thread([&] {
     Status status = initialize_com();
-    first = status ? status->chained_text() : "";
+    first = status.ok() ? "" : status.error().chained_text();
     status = initialize_com();
-    again = status ? status->chained_text() : "";
+    again = status.ok() ? "" : status.error().chained_text();
     CoUninitialize();
     CoUninitialize();
   }).join();
   std::thread([&] {
     ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     Status status = initialize_com();
-    if (status) changed_mode = status->platform_error()->code();
+    if (!status.ok()) changed_mode = status.error().platform_error()->code();
     CoUninitialize();
   }).join();
 
@@ -175,4 +175,4 @@ TEST(ComRuntimeTest, InitialisesTheMultithreadedApartment) {
 }
 
 }  // namespace
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-namespace kolvex {
+namespace kolvex::win {
 
 // Reference counts of a test's COM object. The test owns the object, so a release too many is
 // recorded rather than freeing memory the code under test may still touch.
@@ -52,4 +52,4 @@ class CountedComObject : public CountedObject, public Interfaces... {
   virtual HRESULT query(REFIID iid, void** out) = 0;
 };
 
-}  // namespace kolvex
+}  // namespace kolvex::win

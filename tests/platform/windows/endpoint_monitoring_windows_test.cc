@@ -2,6 +2,7 @@
 // and calls it from threads of its own, as the audio service does.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <wrl/client.h>
 
 #include <chrono>
 #include <string>
@@ -15,9 +16,10 @@
 #include "platform/windows/windows_audio_platform.h"
 #include "test_support.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
+using Microsoft::WRL::ComPtr;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
@@ -86,12 +88,12 @@ class EndpointMonitoringWindowsTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(com_.failure(), ""); }
 
   std::unique_ptr<Detector> start(AudioPlatform& platform) {
-    Result<std::unique_ptr<Detector>> detector = start_detector(platform, output_);
+    Result<std::unique_ptr<Detector>> detector =
+        start_detector(platform, output_, std::chrono::milliseconds(20));
     if (!detector) {
       ADD_FAILURE() << detector.error().chained_text();
       return nullptr;
     }
-    (*detector)->monitoring->poll_interval = std::chrono::milliseconds(20);
     return std::move(*detector);
   }
 
@@ -148,18 +150,20 @@ TEST_F(EndpointMonitoringWindowsTest, TheRegistrationLastsUntilTheDetectorIsDest
     ASSERT_TRUE(detector);
     EXPECT_THAT(output_.lines, ElementsAre(STARTED));
     ASSERT_NE(fake.notification_client(), nullptr);
-    NoticeOverflow flag = detector->monitoring->overflow;
+    ComPtr<IMMNotificationClient> client(fake.notification_client());
     detector.reset();
     // The fake forgets the client only when given the registered pointer.
     EXPECT_EQ(fake.notification_client(), nullptr);
-    // The client shared the flag; with it freed only ours is left.
-    EXPECT_EQ(flag.use_count(), 1);
+    // The detector let go of the client; with ours released it is freed.
+    client->AddRef();
+    EXPECT_EQ(client->Release(), 1u);
   }
-  // Registered before the cache is built, so that no change falls between the two.
+  // Registered before the cache is built, so that no change falls between the two. The
+  // registration's reference and ours are the client's two at the end.
   EXPECT_THAT(fake.calls(),
               ElementsAreArray(concat(
                   concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER}, FLOW_CACHE_BUILD),
-                  {UNREGISTER})));
+                  {"UnregisterEndpointNotificationCallback(client with 2 references)"})));
   expect_all_released(fake);
 }
 
@@ -242,4 +246,4 @@ TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenRep
 }
 
 }  // namespace
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -8,24 +8,14 @@
 #include <string>
 #include <vector>
 
-namespace kolvex {
+#include "fakes/recording_sinks.h"
+
+namespace kolvex::win {
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-struct RecordingSink : EndpointNotificationSink {
-  void state_changed(std::string id, std::uint32_t state) override {
-    calls.push_back("state:" + id + ":" + std::to_string(state));
-  }
-  void added(std::string id) override { calls.push_back("added:" + id); }
-  void removed(std::string id) override { calls.push_back("removed:" + id); }
-  void default_changed(std::int32_t flow, std::int32_t role,
-                       std::optional<std::string> id) override {
-    calls.push_back("default:" + std::to_string(flow) + ":" + std::to_string(role) + ":" +
-                    id.value_or("<none>"));
-  }
-  std::vector<std::string> calls;
-};
+using RecordingSink = RecordingNotificationSink;
 
 struct Client {
   std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
@@ -139,4 +129,4 @@ TEST(EndpointNotificationClientTest, TheLastReleaseFreesTheClientAndDropsTheSink
 }
 
 }  // namespace
-}  // namespace kolvex
+}  // namespace kolvex::win

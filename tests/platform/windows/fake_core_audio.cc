@@ -13,7 +13,7 @@
 #include "counted_com_object.h"
 #include "output/text_encoding.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 using Microsoft::WRL::ComPtr;
@@ -177,7 +177,7 @@ struct FakeCoreAudio::State {
   CoreAudioScript script;
   std::vector<std::string> calls;
   std::vector<std::pair<std::string, std::unique_ptr<CountedObject>>> objects;
-  FreeWatch& free_watch = kolvex::free_watch();
+  FreeWatch& free_watch = win::free_watch();
 
   template <class T, class... Args>
   T* make(std::string name, Args&&... args) {
@@ -607,4 +607,4 @@ std::jthread FakeCoreAudio::notify(std::function<void(IMMNotificationClient&)> n
   });
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace kolvex {
+namespace kolvex::win {
 
 // The calls of the fake Core Audio whose outcome a script can choose.
 enum class Call {
@@ -112,4 +112,4 @@ class FakeCoreAudio {
   DWORD cookie_ = 0;
 };
 
-}  // namespace kolvex
+}  // namespace kolvex::win

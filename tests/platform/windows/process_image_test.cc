@@ -10,7 +10,7 @@
 #include "platform/windows/windows_audio_platform.h"
 #include "test_support.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 std::u16string u16(const std::wstring& text) {
@@ -133,4 +133,4 @@ TEST(ProcessImageTest, ProcessesThatAreGoneAreNotIdentified) {
 }
 
 }  // namespace
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -6,10 +6,11 @@
 
 #include "platform/windows/com_runtime.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 ComThread::ComThread() {
-  if (Status failed = initialize_com()) failure_ = failed->chained_text();
+  Status com = initialize_com();
+  if (!com.ok()) failure_ = com.error().chained_text();
 }
 
 ComThread::~ComThread() {
@@ -51,4 +52,4 @@ std::string expected_text(HRESULT status) {
   return message.empty() ? code : message + " (" + code + ")";
 }
 
-}  // namespace kolvex
+}  // namespace kolvex::win

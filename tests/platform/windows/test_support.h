@@ -6,7 +6,7 @@
 
 #include "output/error_value.h"
 
-namespace kolvex {
+namespace kolvex::win {
 
 // The calling thread in the multithreaded apartment for the life of the object.
 class ComThread {
@@ -32,4 +32,4 @@ std::string utf8(std::wstring_view text);
 
 bool running_under_wine();
 
-}  // namespace kolvex
+}  // namespace kolvex::win

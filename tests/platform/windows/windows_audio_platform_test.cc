@@ -6,7 +6,7 @@
 #include "fake_core_audio.h"
 #include "test_support.h"
 
-namespace kolvex {
+namespace kolvex::win {
 namespace {
 
 using ::testing::ElementsAre;
@@ -353,4 +353,4 @@ TEST_F(WindowsAudioPlatformTest, RealEndpointsAreFoundAgainByTheirIds) {
 }
 
 }  // namespace
-}  // namespace kolvex
+}  // namespace kolvex::win

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <oleauto.h>
+
+#include <cwchar>
+#include <string_view>
+
+#include "output/unique_resource.h"
+
+// The Windows resources the platform layer owns, each released by its own function.
+
+namespace kolvex::win {
+
+inline void close_handle(HANDLE handle) {
+  CloseHandle(handle);
+}
+inline void free_co_task_string(LPWSTR text) {
+  CoTaskMemFree(text);
+}
+inline void free_bstr(BSTR text) {
+  SysFreeString(text);
+}
+
+// A kernel handle from a call that reports failure as null, as OpenProcess does. A failing
+// close is ignored: nothing could be done about it.
+using UniqueHandle = UniqueResource<HANDLE, close_handle>;
+// A wide string that COM allocated for the caller with CoTaskMemAlloc.
+using CoTaskString = UniqueResource<LPWSTR, free_co_task_string>;
+using Bstr = UniqueResource<BSTR, free_bstr>;
+
+// Up to the terminating NUL; empty when no string was handed over.
+inline std::u16string_view view(const CoTaskString& text) {
+  if (!text) return {};
+  return {reinterpret_cast<const char16_t*>(text.get()), std::wcslen(text.get())};
+}
+
+// BSTRs carry their length, so an embedded NUL does not end the text.
+inline std::u16string_view view(const Bstr& text) {
+  return {reinterpret_cast<const char16_t*>(text.get()), SysStringLen(text.get())};
+}
+
+}  // namespace kolvex::win
