@@ -19,8 +19,8 @@ from harness import Client, Detector, PulseServer  # noqa: E402
 CLIENTS = 50
 POLLS = 15
 IDLE_POLLS = 30  # a minute at one poll every two seconds
-NAMES = ["Zoom.exe", "Teams.exe", "slack.exe", "Discord.exe", "chrome.exe", "firefox.exe",
-         "Telegram.exe", "obs64.exe", "Notepad.exe", "recorder"]
+NAMES = ["zoom", "teams-for-linux", "slack", "Discord", "chrome", "firefox",
+         "telegram-desktop", "obs", "notepad", "recorder"]
 
 
 def cpu_seconds(pid):

@@ -2,8 +2,10 @@
 
 BUILD_PACKAGES=(cmake ninja-build g++ python3 pkg-config libpulse-dev libgtest-dev libgmock-dev
   libbenchmark-dev)
-# The audio server and its command-line clients (pactl, pacat).
-AUDIO_PACKAGES=(pulseaudio pulseaudio-utils)
+# The audio servers and their command-line clients (pactl, pacat, pw-cat): PulseAudio, and
+# PipeWire with its pulse server and session manager on a private session bus.
+AUDIO_PACKAGES=(pulseaudio pulseaudio-utils pipewire pipewire-pulse pipewire-bin wireplumber
+  dbus-daemon)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
 

@@ -1,9 +1,27 @@
 // kolvex-mic-detector: the Linux port, on the PulseAudio (or PipeWire) server.
+#include <errno.h>
+#include <fcntl.h>
+
 #include "bin/detector.h"
 #include "output/diagnostics.h"
 #include "platform/pulse/pulse_audio_platform.h"
 
+namespace {
+
+// A standard stream the process was started without would be taken by the next descriptor
+// opened (libpulse's wake-up pipe), and events written into it. It stays what a missing
+// stream is on Windows: one that takes every write and keeps nothing.
+void open_missing_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // Lower descriptors are open by now, so /dev/null lands on this one.
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) open("/dev/null", O_RDWR);
+  }
+}
+
+}  // namespace
+
 int main() {
+  open_missing_standard_streams();
   const std::unique_ptr<kolvex::AudioPlatform> platform =
       kolvex::pulse::make_pulse_audio_platform();
   kolvex::exit_with_startup_error(kolvex::run_detector(*platform));

@@ -40,6 +40,7 @@ void emit_event(const JsonValue& event) {
   std::optional<OsError> error;
   {
     std::lock_guard<std::mutex> guard(stream.lock);
+    const TerminationSignalsHeld held;
     error = stream.writer.write_line(line);
   }
   if (error) exit_with_fault(write_failure_text(StdStream::out, *error));

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "output/text_encoding.h"
+
 namespace kolvex {
 namespace {
 
@@ -113,7 +115,20 @@ void append_json_string(std::string& out, std::string_view utf8) {
   std::size_t run_start = 0;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     const auto byte = static_cast<unsigned char>(utf8[i]);
-    if (byte >= 0x20 && byte != '"' && byte != '\\') continue;
+    if (byte >= 0x20 && byte < 0x80 && byte != '"' && byte != '\\') continue;
+    if (byte >= 0x80) {
+      // Whatever it is given, the writer never emits a byte that is not UTF-8.
+      const Utf8Sequence sequence = utf8_sequence_at(utf8.substr(i));
+      if (sequence.valid) {
+        i += sequence.length - 1;
+        continue;
+      }
+      out.append(utf8, run_start, i - run_start);
+      out += "\xEF\xBF\xBD";
+      i += sequence.length - 1;
+      run_start = i + 1;
+      continue;
+    }
     const char letter = escape_letter(byte);
     out.append(utf8, run_start, i - run_start);
     run_start = i + 1;

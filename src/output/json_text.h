@@ -11,6 +11,7 @@ namespace kolvex {
 std::string to_compact_text(const JsonValue& value);
 void append_compact_text(std::string& out, const JsonValue& value);
 
+// Bytes that are not UTF-8 are written as U+FFFD, one for each maximal subpart.
 void append_json_string(std::string& out, std::string_view utf8);
 
 // Shortest text that reads back as the same double; plain form for decimal exponents -5 to 15,

@@ -1,6 +1,9 @@
 #include <errno.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
+
+#include <iterator>
 
 #include "output/std_stream.h"
 #include "output/system_message.h"
@@ -16,6 +19,27 @@ bool ignore_sigpipe() {
 }
 
 }  // namespace
+
+constexpr int TERMINATION_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
+
+TerminationSignalsHeld::TerminationSignalsHeld() {
+  sigset_t block, before;
+  sigemptyset(&block);
+  for (const int signal : TERMINATION_SIGNALS) sigaddset(&block, signal);
+  pthread_sigmask(SIG_BLOCK, &block, &before);
+  for (unsigned i = 0; i < std::size(TERMINATION_SIGNALS); ++i) {
+    if (!sigismember(&before, TERMINATION_SIGNALS[i])) held_ |= 1u << i;
+  }
+}
+
+TerminationSignalsHeld::~TerminationSignalsHeld() {
+  sigset_t release;
+  sigemptyset(&release);
+  for (unsigned i = 0; i < std::size(TERMINATION_SIGNALS); ++i) {
+    if (held_ & (1u << i)) sigaddset(&release, TERMINATION_SIGNALS[i]);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &release, nullptr);
+}
 
 std::optional<OsError> write_std_stream(StdStream stream, std::string_view bytes) {
   [[maybe_unused]] static const bool sigpipe_ignored = ignore_sigpipe();

@@ -54,6 +54,9 @@ std::optional<OsError> write_console(HANDLE handle, std::string& pending, std::s
 
 }  // namespace
 
+TerminationSignalsHeld::TerminationSignalsHeld() = default;
+TerminationSignalsHeld::~TerminationSignalsHeld() = default;
+
 std::optional<OsError> write_std_stream(StdStream stream, std::string_view bytes) {
   const HANDLE handle =
       GetStdHandle(stream == StdStream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);

@@ -84,6 +84,36 @@ std::size_t utf8_complete_prefix(std::string_view bytes) {
   return n;
 }
 
+Utf8Sequence utf8_sequence_at(std::string_view bytes) {
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  if (lead < 0x80) return {1, true};
+  const std::size_t length = sequence_length(lead);
+  if (length == 0) return {1, false};
+  // The second byte's range rules out overlong forms, surrogates and code points past U+10FFFF.
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  for (std::size_t i = 1; i < length; ++i) {
+    if (i >= bytes.size()) return {i, false};
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    if (byte < low || byte > high) return {i, false};
+    low = 0x80;
+    high = 0xBF;
+  }
+  return {length, true};
+}
+
+bool is_valid_utf8(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const Utf8Sequence sequence = utf8_sequence_at(bytes);
+    if (!sequence.valid) return false;
+    bytes.remove_prefix(sequence.length);
+  }
+  return true;
+}
+
 std::u16string_view trim_trailing_space(std::u16string_view text) {
   while (!text.empty()) {
     const char16_t last = text.back();

@@ -21,6 +21,17 @@ std::string utf16_to_utf8_lossy(std::u16string_view utf16);
 // count as complete: they are the converter's to replace, not ours to hold.
 std::size_t utf8_complete_prefix(std::string_view bytes);
 
+// What starts `bytes` (not empty): a well-formed UTF-8 sequence of `length` bytes, or, when
+// `valid` is false, the `length` bytes that one replacement character stands for (the
+// maximal subpart of a sequence, as Unicode recommends and Python's decoder does).
+struct Utf8Sequence {
+  std::size_t length;
+  bool valid;
+};
+Utf8Sequence utf8_sequence_at(std::string_view bytes);
+
+bool is_valid_utf8(std::string_view bytes);
+
 // Trailing tab, line feed, vertical tab, form feed, carriage return and blank removed.
 std::u16string_view trim_trailing_space(std::u16string_view text);
 

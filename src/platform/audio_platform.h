@@ -97,10 +97,15 @@ class AudioDeviceEnumerator {
   }
 };
 
+// How a platform's executables are named, which decides the applications it tracks: the same
+// program is "Zoom.exe" on Windows and "zoom" on Linux.
+enum class ExecutableNaming { windows, linux };
+
 // Everything the detector asks of the machine it runs on.
 class AudioPlatform {
  public:
   virtual ~AudioPlatform() = default;
+  virtual ExecutableNaming executable_naming() const { return ExecutableNaming::windows; }
   virtual Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() = 0;
   // The file name of the process's executable image, or nothing when it cannot be had.
   virtual std::optional<std::string> executable_name(std::uint32_t pid) = 0;

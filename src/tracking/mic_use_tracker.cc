@@ -6,8 +6,6 @@
 #include <string_view>
 #include <utility>
 
-#include "tracking/tracked_apps.h"
-
 namespace kolvex {
 namespace {
 
@@ -16,7 +14,7 @@ namespace {
 using TrackedEntries = std::vector<const AudioProcessEntry*>;
 using ActivePids = std::map<std::string_view, std::set<std::uint32_t>>;
 using TrackedApps = std::map<std::string_view, AudioProcessEntry>;
-using CurrentActive = std::map<std::string, bool>;
+using CurrentActive = std::map<std::string, TrackedAppState>;
 
 // One application's state as its events report it.
 struct AppState {
@@ -96,7 +94,7 @@ void append_changes(std::vector<JsonValue>& events, const MicUseTracker& tracker
                     const TrackedApps& tracked_apps, const ActivePids& active_pids, double ts) {
   for (const auto& [name, app] : tracked_apps) {
     const auto previous = tracker.tracked_active.find(std::string(name));
-    if (previous != tracker.tracked_active.end() && previous->second == app.active) continue;
+    if (previous != tracker.tracked_active.end() && previous->second.active == app.active) continue;
     const AppState state{.bundleId = name,
                          .appName = app.appName,
                          .pid = single_pid(active_pids, name),
@@ -111,15 +109,10 @@ void append_changes(std::vector<JsonValue>& events, const MicUseTracker& tracker
 
 void append_vanished(std::vector<JsonValue>& events, const MicUseTracker& tracker,
                      const CurrentActive& current_active, double ts) {
-  for (const auto& [name, was_active] : tracker.tracked_active) {
-    if (!was_active || current_active.contains(name)) continue;
-    // Every key was once a tracked bundleId, so the row is always there. Should that ever
-    // break, the executable name is what an untracked process reports as its display name,
-    // and an end notice with it is better than a missing one.
-    const TrackedApp* row = lookup_tracked_app(name);
-    const std::string_view display_name = row != nullptr ? row->display_name : name;
+  for (const auto& [name, was] : tracker.tracked_active) {
+    if (!was.active || current_active.contains(name)) continue;
     const AppState state{.bundleId = name,
-                         .appName = display_name,
+                         .appName = was.appName,
                          .pid = std::nullopt,
                          .active = false,
                          .renderActive = false,
@@ -184,7 +177,8 @@ std::vector<JsonValue> process_snapshot(MicUseTracker& tracker, AudioProcessSnap
   CurrentActive current_active;
   bool any_active = false;
   for (const auto& [name, app] : tracked_apps) {
-    current_active.emplace_hint(current_active.end(), name, app.active);
+    current_active.emplace_hint(current_active.end(), name,
+                                TrackedAppState{app.active, app.appName});
     any_active = any_active || app.active;
   }
 

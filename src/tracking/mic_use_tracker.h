@@ -9,10 +9,18 @@
 
 namespace kolvex {
 
+// A tracked executable as the previous poll left it.
+struct TrackedAppState {
+  bool active = false;  // using a microphone
+  std::string appName;  // for the events that report it gone
+
+  friend bool operator==(const TrackedAppState&, const TrackedAppState&) = default;
+};
+
 // What survives from one successful poll to the next.
 struct MicUseTracker {
-  // Tracked executables of the previous poll, whether each was using a microphone then.
-  std::map<std::string, bool> tracked_active;
+  // The tracked executables of the previous poll.
+  std::map<std::string, TrackedAppState> tracked_active;
   bool meeting_active = false;
 };
 

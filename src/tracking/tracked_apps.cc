@@ -47,9 +47,41 @@ const std::array<TrackedApp, 38> TRACKED_APPS = {{
     {"loom.exe", "Loom"},
 }};
 
-const TrackedApp* lookup_tracked_app(std::string_view name) {
+const std::array<TrackedApp, 28> LINUX_TRACKED_APPS = {{
+    {"zoom", "Zoom"},
+    {"zoomlauncher", "Zoom"},
+    {"aomhost", "Zoom"},
+    {"teams-for-linux", "Microsoft Teams"},
+    {"teams", "Microsoft Teams"},
+    {"slack", "Slack"},
+    {"discord", "Discord"},
+    {"discordptb", "Discord"},
+    {"discordcanary", "Discord"},
+    {"ciscocollabhost", "Webex"},
+    {"skypeforlinux", "Skype"},
+    {"chrome", "Chrome"},
+    // Chromium runs as chrome.exe on Windows and as chrome in Ubuntu's snap.
+    {"chromium", "Chrome"},
+    {"chromium-browser", "Chrome"},
+    {"msedge", "Microsoft Edge"},
+    {"firefox", "Firefox"},
+    {"firefox-esr", "Firefox"},
+    {"firefox-bin", "Firefox"},
+    {"brave", "Brave Browser"},
+    {"yandex_browser", "Yandex Browser"},
+    {"opera", "Opera"},
+    {"vivaldi-bin", "Vivaldi"},
+    {"telegram-desktop", "Telegram"},
+    {"telegram", "Telegram"},
+    {"mts-link", "МТС Линк"},
+    {"trueconf", "TrueConf"},
+    {"ktalk", "Контур.Толк"},
+    {"obs", "OBS"},
+}};
+
+const TrackedApp* lookup_tracked_app(std::string_view name, TrackedAppTable table) {
   const std::string lower = to_lower_full(name);
-  for (const TrackedApp& app : TRACKED_APPS) {
+  for (const TrackedApp& app : table) {
     if (app.exe_name == lower) return &app;
   }
   return nullptr;

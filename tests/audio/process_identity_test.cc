@@ -14,6 +14,7 @@ TEST(ProcessIdentityTest, AppNameIsTheTrackedDisplayNameOrTheFileName) {
   struct Case {
     std::string bundle_id;
     std::string_view app_name;
+    ExecutableNaming naming = ExecutableNaming::windows;
   };
   const Case cases[] = {
       {"ZOOM.EXE", "Zoom"},
@@ -27,9 +28,13 @@ TEST(ProcessIdentityTest, AppNameIsTheTrackedDisplayNameOrTheFileName) {
       {"zoom", "zoom"},
       {"zoom.exe ", "zoom.exe "},
       {"zoom.exe.old", "zoom.exe.old"},
+      // A Linux platform names its executables the Linux way, and tracks by those names.
+      {"zoom", "Zoom", ExecutableNaming::linux},
+      {"DISCORD", "Discord", ExecutableNaming::linux},
+      {"Zoom.exe", "Zoom.exe", ExecutableNaming::linux},
   };
   for (const Case& c : cases) {
-    fake::FakeAudioPlatform platform({.executables = {{7, c.bundle_id}}});
+    fake::FakeAudioPlatform platform({.executables = {{7, c.bundle_id}}, .naming = c.naming});
     const std::optional<ProcessIdentity> identity = identify_process(platform, 7);
     ASSERT_TRUE(identity) << c.bundle_id;
     EXPECT_EQ(identity->appName, c.app_name) << c.bundle_id;

@@ -1,12 +1,16 @@
 """Shared pieces of the end-to-end tests: a private PulseAudio server, a detector run as a
 consumer would run it, and checks on what it writes."""
 
+import contextlib
+import fcntl
 import json
 import os
+import select
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 
@@ -28,7 +32,9 @@ class PulseServer:
 
     @property
     def env(self):
-        return {"PULSE_SERVER": "unix:" + self.socket}
+        # libpulse would otherwise write a cookie into the real HOME.
+        return {"PULSE_SERVER": "unix:" + self.socket,
+                "PULSE_COOKIE": os.path.join(self.dir, "cookie")}
 
     def start(self):
         # The daemon's default of 256 open files allows only some sixty null endpoints.
@@ -66,15 +72,23 @@ class PulseServer:
         assert result.returncode == 0, (args, result.stderr)
         return result.stdout.strip()
 
+    def add_source(self, name):
+        """A further null microphone; the module index, for unload-module."""
+        return self.must("load-module", "module-null-source", "source_name=" + name)
+
 
 class Client:
-    """A real audio client: Debian's pacat, copied to `name` in `bindir`, so that
-    /proc/<pid>/exe ends in that name. Several clients of one name share one executable."""
+    """A real audio client: Debian's pacat (or, `native`, PipeWire's own pw-cat), copied to
+    `name` in `bindir`, so that /proc/<pid>/exe ends in that name. Several clients of one name
+    share one executable. A name may be bytes that are not UTF-8."""
 
-    def __init__(self, pulse, bindir, name, *args, stdin=subprocess.DEVNULL):
-        path = os.path.join(bindir, name)
+    def __init__(self, pulse, bindir, name, *args, stdin=subprocess.DEVNULL, native=False):
+        folder = os.path.join(os.fsencode(bindir), b"native" if native else b"pulse")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, os.fsencode(name))
         if not os.path.exists(path):
-            shutil.copy2(shutil.which("pacat"), path)
+            shutil.copy2(shutil.which("pw-cat" if native else "pacat"), path)
+        self.path = path
         self.process = subprocess.Popen([path, *args], stdin=stdin, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL,
                                         env=dict(os.environ, **pulse.env))
@@ -132,6 +146,69 @@ class Detector:
         if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGKILL)
         self.process.wait(timeout=30)
+
+
+class StallableDetector(Detector):
+    """A detector whose stdout is a small pipe that a thread of ours copies into the file.
+    Within `stalled()` the copying stops and the pipe is full, so the detector's next write
+    waits, as for a reader that stopped reading; what we filled it with is dropped later."""
+
+    def __init__(self, argv, env, workdir):
+        self.out_path = os.path.join(workdir, "stdout")
+        self.err_path = os.path.join(workdir, "stderr")
+        read_end, self.write_end = os.pipe()
+        fcntl.fcntl(self.write_end, 1031, 4096)  # F_SETPIPE_SZ: the smallest pipe there is
+        with open(self.err_path, "wb") as err:
+            self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=self.write_end,
+                                            stderr=err, env=env, start_new_session=True)
+        open(self.out_path, "wb").close()
+        self.lock = threading.Lock()
+        self.copying = True
+        self.filler = 0
+        threading.Thread(target=self._copy, args=(read_end,), daemon=True).start()
+
+    def _copy(self, read_end):
+        with os.fdopen(read_end, "rb", buffering=0) as pipe, open(self.out_path, "ab") as out:
+            while True:
+                readable, _, _ = select.select([pipe], [], [], 0.05)
+                with self.lock:
+                    if not readable or not self.copying:
+                        continue
+                    data = pipe.read(65536)
+                    if not data:
+                        return
+                    dropped = min(self.filler, len(data))
+                    self.filler -= dropped
+                    out.write(data[dropped:])
+                    out.flush()
+
+    @contextlib.contextmanager
+    def stalled(self):
+        with self.lock:
+            self.copying = False
+        # The pipe's end is shared with the detector, blocking mode and all: it is held while
+        # the pipe is filled without waiting.
+        self.pause()
+        os.set_blocking(self.write_end, False)
+        filled = 0
+        for size in (4096, 512, 64, 8, 1):  # a write that does not fit whole writes nothing
+            try:
+                while True:
+                    filled += os.write(self.write_end, b"\n" * size)
+            except BlockingIOError:
+                pass
+        os.set_blocking(self.write_end, True)
+        self.resume()
+        try:
+            yield
+        finally:
+            with self.lock:
+                self.filler += filled
+                self.copying = True
+
+    def stop(self):
+        super().stop()
+        os.close(self.write_end)
 
 
 def parse_event(line):

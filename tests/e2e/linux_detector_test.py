@@ -1,15 +1,24 @@
-"""kolvex-mic-detector (the Linux port) against a private PulseAudio server, with real
-recording and playing clients (pacat copied to the names of tracked applications)."""
+"""kolvex-mic-detector (the Linux port) against a private audio server, PulseAudio or
+PipeWire, with real recording and playing clients: pacat (and, on PipeWire, pw-cat) copied to
+the names of the Linux builds of tracked applications.
 
+    linux_detector_test.py DETECTOR pulseaudio|pipewire"""
+
+import fcntl
 import os
+import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-from harness import Client, Detector, PulseServer, TestRun, wait_for
+from harness import (Client, Detector, PulseServer, StallableDetector, TestRun, parse_event,
+                     wait_for)
+from pipewire_server import PipeWireServer
 
 EXE = sys.argv[1]
+SERVER = sys.argv[2] if len(sys.argv) > 2 else "pulseaudio"
+PIPEWIRE = SERVER == "pipewire"
 
 
 class Run:
@@ -28,7 +37,13 @@ class Run:
         return c
 
     def record(self, name, source="mic", *extra):
-        return self.client(name, "--record", "--raw", "-d", source, *extra)
+        """A pulse recorder; with no source, one that follows the default."""
+        device = ["-d", source] if source else []
+        return self.client(name, "--record", "--raw", *device, *extra)
+
+    def record_natively(self, name, *extra):
+        """A PipeWire recorder, whose stream carries no process id of its own."""
+        return self.client(name, "--record", *extra, "/dev/null", native=True)
 
     def mark(self):
         return len(self.detector.lines())
@@ -75,14 +90,19 @@ def state(bundle, active):
                       e["active"] is active)
 
 
+def app_events(events, bundle=None):
+    kinds = ("call_app_mic_state", "meeting_started", "call_app_mic_ended", "meeting_ended")
+    return [e for e in events if e["type"] in kinds and bundle in (None, e.get("bundleId"))]
+
+
 def following(events, event):
     return events[events.index(event) + 1]
 
 
 def tracked_app_records(run):
     mark = run.mark()
-    zoom = run.record("Zoom.exe")
-    on = run.wait(state("Zoom.exe", True), "Zoom.exe active", mark)
+    zoom = run.record("zoom")
+    on = run.wait(state("zoom", True), "zoom active", mark)
     assert on == dict(on, appName="Zoom", pid=zoom.pid, captureActive=True, renderActive=False,
                       captureEndpointRole="communications"), on
     started = following(run.since(mark), on)
@@ -90,11 +110,11 @@ def tracked_app_records(run):
 
     mark = run.mark()
     zoom.stop()
-    off = run.wait(state("Zoom.exe", False), "Zoom.exe inactive", mark)
+    off = run.wait(state("zoom", False), "zoom inactive", mark)
     assert off == dict(off, pid=None, captureActive=False, captureEndpointRole="unknown"), off
     events = run.since(mark)
     ended = following(events, off)
-    assert ended["type"] == "call_app_mic_ended" and ended["bundleId"] == "Zoom.exe", ended
+    assert ended["type"] == "call_app_mic_ended" and ended["bundleId"] == "zoom", ended
     assert following(events, ended)["type"] == "meeting_ended", events
 
 
@@ -105,18 +125,18 @@ def two_processes_of_one_executable(run):
         mark = run.mark()
         run.detector.pause()
         try:
-            first, second = run.record("Slack.exe"), run.record("Slack.exe")
+            first, second = run.record("slack"), run.record("slack")
             wait_for(lambda: len(run.pulse.must("list", "short", "source-outputs").splitlines())
                      == 2, "both recorders")
         finally:
             run.detector.resume()
-        on = run.wait(state("Slack.exe", True), "Slack.exe active", mark)
+        on = run.wait(state("slack", True), "slack active", mark)
         snapshot = run.wait(lambda e: e["type"] == "audio_process_snapshot" and e["ts"] == on["ts"],
                             "its snapshot", mark)
-        pids = sorted(a["pid"] for a in snapshot["trackedApps"] if a["bundleId"] == "Slack.exe")
+        pids = sorted(a["pid"] for a in snapshot["trackedApps"] if a["bundleId"] == "slack")
         first.stop()
         second.stop()
-        run.wait(state("Slack.exe", False), "Slack.exe gone", mark)
+        run.wait(state("slack", False), "slack gone", mark)
         if pids == sorted([first.pid, second.pid]):
             assert on["pid"] is None, on
             assert snapshot["trackedActiveProcessCount"] == 2, snapshot
@@ -126,11 +146,11 @@ def two_processes_of_one_executable(run):
 
 def letter_case_makes_two_applications(run):
     mark = run.mark()
-    upper, lower = run.record("Zoom.exe"), run.record("zoom.exe")
-    a = run.wait(state("Zoom.exe", True), "Zoom.exe active", mark)
-    b = run.wait(state("zoom.exe", True), "zoom.exe active", mark)
+    upper, lower = run.record("Discord"), run.record("discord")
+    a = run.wait(state("Discord", True), "Discord active", mark)
+    b = run.wait(state("discord", True), "discord active", mark)
     assert (a["pid"], b["pid"]) == (upper.pid, lower.pid), (a, b)
-    assert a["appName"] == b["appName"] == "Zoom", (a, b)
+    assert a["appName"] == b["appName"] == "Discord", (a, b)
     upper.stop()
     lower.stop()
     run.wait(lambda e: e["type"] == "meeting_ended", "the meeting's end", mark)
@@ -138,11 +158,11 @@ def letter_case_makes_two_applications(run):
 
 def untracked_recorder_only_in_active_apps(run):
     mark = run.mark()
-    notepad = run.record("Notepad.exe")
+    notepad = run.record("notepad")
     snapshot = run.wait(lambda e: e["type"] == "audio_process_snapshot" and e["activeApps"],
                         "an active app", mark)
     assert snapshot["activeApps"] == [{
-        "appName": "Notepad.exe", "bundleId": "Notepad.exe", "pid": notepad.pid,
+        "appName": "notepad", "bundleId": "notepad", "pid": notepad.pid,
         "captureActive": True, "renderActive": False,
         "captureEndpointRole": "communications"}], snapshot
     assert snapshot["trackedApps"] == [] and snapshot["activeProcessCount"] == 1, snapshot
@@ -152,16 +172,28 @@ def untracked_recorder_only_in_active_apps(run):
     assert all(e["type"] == "audio_process_snapshot" for e in run.since(mark)), run.since(mark)
 
 
+def windows_names_are_not_tracked_here(run):
+    mark = run.mark()
+    zoom = run.record("Zoom.exe")
+    snapshot = run.wait(lambda e: e["type"] == "audio_process_snapshot" and e["activeApps"],
+                        "an active app", mark)
+    assert [a["appName"] for a in snapshot["activeApps"]] == ["Zoom.exe"], snapshot
+    assert snapshot["trackedApps"] == [], snapshot
+    zoom.stop()
+    run.wait(lambda e: e["type"] == "audio_process_snapshot" and not e["activeApps"],
+             "no active app", mark)
+
+
 def other_microphone_and_endpoint_changes(run):
     pulse = run.pulse
     mark = run.mark()
-    extra = pulse.must("load-module", "module-null-source", "source_name=extra")
+    extra = pulse.add_source("extra")
     added = run.wait(lambda e: e.get("change") == "endpoint_added", "the new source", mark)
     assert added == dict(added, scope="capture", role="none", contractVersion=1), added
     assert "state" not in added, added
 
-    discord = run.record("Discord.exe", "extra")
-    on = run.wait(state("Discord.exe", True), "Discord.exe active", mark)
+    discord = run.record("Discord", "extra")
+    on = run.wait(state("Discord", True), "Discord active", mark)
     assert on["captureEndpointRole"] == "other" and on["pid"] == discord.pid, on
 
     mark = run.mark()
@@ -172,7 +204,7 @@ def other_microphone_and_endpoint_changes(run):
     assert all(c["scope"] == "capture" for c in changes), changes
     # The same recorder, now on the default microphone.
     now = run.snapshot_after(max(c["ts"] for c in changes), mark)
-    entry = [a for a in now["trackedApps"] if a["bundleId"] == "Discord.exe"]
+    entry = [a for a in now["trackedApps"] if a["bundleId"] == "Discord"]
     assert entry and entry[0]["captureEndpointRole"] == "communications", now
 
     mark = run.mark()
@@ -199,12 +231,33 @@ def other_microphone_and_endpoint_changes(run):
     pulse.must("set-source-mute", "mic", "0")
 
 
+def default_switches_keep_the_recording(run):
+    # A headset plugged in during a call: the recorder follows the default microphone, and
+    # the poll that the change brings at once may find its stream on the move.
+    headset = run.pulse.add_source("headset")
+    mark = run.mark()
+    zoom = run.record("zoom", None)
+    run.wait(state("zoom", True), "zoom active", mark)
+    mark = run.mark()
+    switches = 50 if PIPEWIRE else 16
+    for i in range(switches):
+        run.pulse.must("set-default-source", "headset" if i % 2 == 0 else "mic")
+        changed = run.wait(lambda e, n=2 * i: e.get("change") == "default_role_changed" and
+                           sum(x.get("change") == "default_role_changed"
+                               for x in run.since(mark)) > n + 1, "switch %d" % i, mark)
+        run.snapshot_after(changed["ts"], mark)
+    assert app_events(run.since(mark)) == [], app_events(run.since(mark))
+    zoom.stop()
+    run.wait(state("zoom", False), "zoom gone", mark)
+    run.pulse.must("unload-module", headset)
+
+
 def playback_only(run):
     mark = run.mark()
     with open("/dev/zero", "rb") as silence:
-        teams = run.client("Teams.exe", "--playback", "--raw", "-d", "spk", stdin=silence)
+        teams = run.client("teams-for-linux", "--playback", "--raw", "-d", "spk", stdin=silence)
     first = run.wait(lambda e: e["type"] == "call_app_mic_state" and
-                     e["bundleId"] == "Teams.exe", "Teams.exe seen", mark)
+                     e["bundleId"] == "teams-for-linux", "teams-for-linux seen", mark)
     assert first == dict(first, active=False, renderActive=True, captureActive=False), first
     snapshot = run.wait(lambda e: e["type"] == "audio_process_snapshot" and
                         e["ts"] == first["ts"], "its snapshot", mark)
@@ -216,15 +269,16 @@ def playback_only(run):
 def sessions_that_are_skipped(run):
     mark = run.mark()
     clients = [
-        # A pid that does not parse, and one that a client on another machine reports.
-        run.record("Skype.exe", "mic", "--property=application.process.id=not-a-pid"),
-        run.record("obs.exe", "mic", "--property=application.process.host=elsewhere"),
+        # A pid that does not parse, one that a client on another machine reports, and a name
+        # that is not UTF-8.
+        run.record("skypeforlinux", "mic", "--property=application.process.id=not-a-pid"),
+        run.record("obs", "mic", "--property=application.process.host=elsewhere"),
+        run.record(b"zoom\xff", "mic", "-n", "zoom"),  # pacat's own name is no media name
         # Recording what the speaker plays is no microphone use.
-        run.record("Loom.exe", "spk.monitor"),
+        run.record("chrome", "spk.monitor"),
     ]
-    outputs = lambda: run.pulse.must("list", "source-outputs")
-    wait_for(lambda: "not-a-pid" in outputs() and '"elsewhere"' in outputs() and
-             "Loom.exe" in outputs(), "all three sessions")
+    outputs = lambda: len(run.pulse.must("list", "short", "source-outputs").splitlines())
+    wait_for(lambda: outputs() == len(clients), "all four sessions")
     snapshot = run.snapshot_after(time.time(), mark)
     assert snapshot["processCount"] == 0, snapshot
     assert not [e for e in run.since(mark) if e["type"] != "audio_process_snapshot"], run.since(mark)
@@ -232,24 +286,95 @@ def sessions_that_are_skipped(run):
         c.stop()
 
 
-def burst_of_endpoint_changes(pulse, workdir):
-    # Loaded before the detector starts, then removed in one go: several hundred notices
-    # arrive faster than the main thread takes them.
-    for i in range(400):
-        pulse.must("load-module", "module-null-source", "source_name=burst%d" % i)
-    run = Run(pulse, workdir, workdir)
+def renamed_executable_keeps_its_name(run):
+    mark = run.mark()
+    zoom = run.record("zoom")
+    run.wait(state("zoom", True), "zoom active", mark)
+    os.rename(zoom.path, zoom.path + b".old")
     try:
         mark = run.mark()
-        pulse.must("unload-module", "module-null-source")
-        failed = run.wait(lambda e: e.get("change") == "listener_failed", "listener_failed", mark)
-        assert failed == dict(failed, role="none", scope="unknown") and "state" not in failed
-        run.snapshot_after(failed["ts"], mark)
-        events = run.since(mark)
-        assert 0 < sum(e.get("change") == "endpoint_removed" for e in events) < 400, events
-        assert run.detector.process.poll() is None
+        later = run.snapshot_after(run.snapshot_after(time.time(), mark)["ts"], mark)
+        assert app_events(run.since(mark)) == [], run.since(mark)
+        assert [a["bundleId"] for a in later["trackedApps"] if a["pid"] == zoom.pid] == ["zoom"]
     finally:
-        run.stop()
-    pulse.must("load-module", "module-null-source", "source_name=mic")
+        zoom.stop()
+        os.unlink(zoom.path + b".old")
+    run.wait(state("zoom", False), "zoom gone", mark)
+
+
+def native_recorders(run):
+    # pw-cat's stream carries no process id; its client does, checked by the server.
+    mark = run.mark()
+    chrome = run.record_natively("chrome")
+    on = run.wait(state("chrome", True), "chrome active", mark)
+    assert on == dict(on, appName="Chrome", pid=chrome.pid, captureActive=True), on
+    # A stream that claims another process is shown as the one the server saw.
+    liar = run.record_natively("slack", "-P", "{ application.process.id = 1 }")
+    on = run.wait(state("slack", True), "slack active", mark)
+    assert on["pid"] == liar.pid, on
+    mark = run.mark()
+    chrome.stop()
+    liar.stop()
+    run.wait(lambda e: e["type"] == "meeting_ended", "the meeting's end", mark)
+
+
+SCENARIOS = [
+    ("started is the first line", started_first),
+    ("a tracked recorder starts and stops a meeting", tracked_app_records),
+    ("two processes of one executable: pid null", two_processes_of_one_executable),
+    ("Discord and discord are two applications", letter_case_makes_two_applications),
+    ("an untracked recorder shows only in activeApps", untracked_recorder_only_in_active_apps),
+    ("Windows names are not tracked on Linux", windows_names_are_not_tracked_here),
+    ("another microphone: added, default, removed", other_microphone_and_endpoint_changes),
+    ("default microphone switched under a recording: no event", default_switches_keep_the_recording),
+    ("playback only is renderActive", playback_only),
+    ("no pid of this machine, no UTF-8 name, or a monitor: skipped", sessions_that_are_skipped),
+    ("a renamed executable keeps its name", renamed_executable_keeps_its_name),
+    ("no state changes, nothing on stderr", quiet_run),
+]
+if PIPEWIRE:
+    SCENARIOS.insert(-1, ("native PipeWire recorders, with the pid the server saw", native_recorders))
+
+
+def burst_of_endpoint_changes(pulse, workdir):
+    # Sources loaded before the detector starts are removed while its output is stalled: the
+    # notices pile up behind the first one it is writing, more than the queue holds.
+    for i in range(300):
+        pulse.add_source("burst%d" % i)
+    detector = StallableDetector([EXE], dict(os.environ, **pulse.env), workdir)
+    try:
+        detector.wait_for_events(lambda events: events[-1:] and
+                                 events[-1]["type"] == "audio_process_snapshot", "a first poll")
+        mark = len(detector.lines())
+        with detector.stalled():
+            # By name, every such module goes; on PulseAudio "mic" too.
+            pulse.must("unload-module", "module-null-sink" if PIPEWIRE else "module-null-source")
+            # The server has sent every removal by now; the detector has taken them all once
+            # its main thread waits to write and its notification thread for more news.
+            wchans = lambda: [open("/proc/%d/task/%s/wchan" % (detector.process.pid, task)).read()
+                              for task in sorted(os.listdir("/proc/%d/task" % detector.process.pid))]
+            settled = lambda: "pipe_write" in wchans()[0] and "poll" in wchans()[1]
+            wait_for(lambda: settled() and (time.sleep(0.2) or settled()),
+                     "the detector waiting to write, its notices taken")
+        detector.wait_for_events(
+            lambda events: any(e.get("change") == "listener_failed" for e in events[mark:]),
+            "listener_failed")
+        events = detector.events()[mark:]
+        failed = [e for e in events if e.get("change") == "listener_failed"]
+        assert len(failed) == 1 and failed[0] == dict(failed[0], role="none", scope="unknown")
+        assert "state" not in failed[0], failed
+        lifecycle = [e for e in events if e["type"] == "device_lifecycle"]
+        handled = lifecycle[:lifecycle.index(failed[0])]
+        # The one being written when the output stalled, and the queue's 256 (removals, and on
+        # PulseAudio the default's changes as "mic" and the next ones go).
+        assert len(handled) == 257, len(handled)
+        assert {e["change"] for e in handled} <= {"endpoint_removed", "default_role_changed"}
+        assert [e["sequence"] for e in handled + failed] == list(range(1, 259)), events
+    finally:
+        detector.stop()
+        if not PIPEWIRE:
+            pulse.add_source("mic")
+            pulse.must("set-default-source", "mic")
 
 
 def server_goes_away_and_comes_back(pulse, bindir, workdir):
@@ -265,14 +390,106 @@ def server_goes_away_and_comes_back(pulse, bindir, workdir):
 
         pulse.start()
         pulse.must("set-default-source", "mic")
-        zoom = run.record("Zoom.exe")
-        on = run.wait(state("Zoom.exe", True), "Zoom.exe on the new server", mark)
+        zoom = run.record("zoom")
+        on = run.wait(state("zoom", True), "zoom on the new server", mark)
         assert on["pid"] == zoom.pid and on["captureEndpointRole"] == "communications", on
         mark = run.mark()
         pulse.must("load-module", "module-null-sink", "sink_name=after")
         run.wait(lambda e: e.get("change") == "endpoint_added", "notifications again", mark)
     finally:
         run.stop()
+
+
+def notifications_once_the_server_has_room(pulse, workdir):
+    # PulseAudio serves 64 connections. With 63 taken the detector's polls get the last one and
+    # its notifications none: they come once the server has room, lost ones reported.
+    holders = []
+    try:
+        while len(holders) < 63:
+            holders.append(subprocess.Popen(["pactl", "subscribe"], env=dict(os.environ, **pulse.env),
+                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            if len(holders) % 9 == 0 or len(holders) == 63:
+                wait_for(lambda: len(pulse.must("list", "short", "clients").splitlines()) >=
+                         len(holders) + 1, "%d connections" % len(holders))
+        run = Run(pulse, workdir, workdir)
+        try:
+            run.wait(lambda e: e.get("change") == "listener_failed", "the lost notices")
+            mark = run.mark()
+            for _ in range(2):  # one for the detector, one for the pactl below
+                holders.pop().kill()
+            run.wait(lambda e: e.get("change") == "listener_failed", "connected again", mark)
+            mark = run.mark()
+            sink = pulse.must("load-module", "module-null-sink", "sink_name=roomy")
+            run.wait(lambda e: e.get("change") == "endpoint_added", "a notification", mark)
+            pulse.must("unload-module", sink)
+        finally:
+            run.stop()
+    finally:
+        for h in holders:
+            h.kill()
+            h.wait()
+
+
+def closed_standard_streams(pulse, workdir):
+    # Started without stdin and stdout (or all three), the detector must not lose them to the
+    # next descriptor it opens: they are the null device.
+    for closed in ("<&- >&-", "<&- >&- 2>&-"):
+        err = os.path.join(workdir, "stderr")
+        with open(err, "wb") as stderr:
+            detector = subprocess.Popen(["sh", "-c", 'exec "$0" ' + closed, EXE], stderr=stderr,
+                                        env=dict(os.environ, **pulse.env), start_new_session=True)
+        try:
+            fds = range(3 if "2>&-" in closed else 2)
+            def null_device():
+                try:
+                    return all(os.readlink("/proc/%d/fd/%d" % (detector.pid, fd)) == "/dev/null"
+                               for fd in fds)
+                except OSError:  # the shell has closed them and not yet started the detector
+                    return False
+
+            wait_for(null_device, "the null device")
+            time.sleep(2.5)  # a poll and its wait, writing into the null device
+            assert detector.poll() is None, detector.returncode
+            with open(err, "rb") as f:
+                assert f.read() == b"", closed
+        finally:
+            detector.kill()
+            detector.wait()
+
+
+def signals_never_cut_a_line(pulse, bindir):
+    # The reader stops reading while a snapshot line, many times the line buffer, is half
+    # written; a signal then must wait until the line is out, and end the process as usual.
+    recorders = [Client(pulse, bindir, "r%d" % i + "x" * 200, "--record", "--raw", "-d", "mic")
+                 for i in range(12)]
+    try:
+        wait_for(lambda: len(pulse.must("list", "short", "source-outputs").splitlines()) == 12,
+                 "twelve recorders")
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            read_end, write_end = os.pipe()
+            fcntl.fcntl(write_end, 1031, 4096)  # F_SETPIPE_SZ: the smallest pipe there is
+            detector = subprocess.Popen([EXE], stdin=subprocess.DEVNULL, stdout=write_end,
+                                        stderr=subprocess.DEVNULL,
+                                        env=dict(os.environ, **pulse.env), start_new_session=True)
+            os.close(write_end)
+            try:
+                full = lambda: fcntl.ioctl(read_end, 0x541B, b"\0\0\0\0")  # FIONREAD
+                wait_for(lambda: int.from_bytes(full(), "little") >= 4096 - 1024 and
+                         "pipe_write" in open("/proc/%d/wchan" % detector.pid).read(),
+                         "the detector blocked on a full pipe")
+                detector.send_signal(sig)
+                with os.fdopen(read_end, "rb") as out:
+                    data = out.read()
+                assert detector.wait(timeout=60) == -sig, (sig, detector.returncode)
+                assert len(data) > 4096 and data.endswith(b"\n"), (sig, data[-80:])
+                for line in data.split(b"\n")[:-1]:
+                    parse_event(line)
+            finally:
+                detector.kill()
+                detector.wait()
+    finally:
+        for r in recorders:
+            r.stop()
 
 
 def no_server_at_start(pulse):
@@ -296,22 +513,10 @@ def reader_gone(pulse):
     assert "failed printing to stdout: Broken pipe (os error 32)" in stderr.splitlines(), stderr
 
 
-SCENARIOS = [
-    ("started is the first line", started_first),
-    ("a tracked recorder starts and stops a meeting", tracked_app_records),
-    ("two processes of one executable: pid null", two_processes_of_one_executable),
-    ("Zoom.exe and zoom.exe are two applications", letter_case_makes_two_applications),
-    ("an untracked recorder shows only in activeApps", untracked_recorder_only_in_active_apps),
-    ("another microphone: added, default, removed", other_microphone_and_endpoint_changes),
-    ("playback only is renderActive", playback_only),
-    ("no pid of this machine, or a monitor: skipped", sessions_that_are_skipped),
-    ("no state changes, nothing on stderr", quiet_run),
-]
-
-
 def main():
     test = TestRun()
-    with PulseServer() as pulse, tempfile.TemporaryDirectory() as bindir:
+    server = PipeWireServer() if PIPEWIRE else PulseServer()
+    with server as pulse, tempfile.TemporaryDirectory() as bindir:
         pulse.must("set-default-source", "mic")
         with tempfile.TemporaryDirectory() as work:
             run = Run(pulse, bindir, work)
@@ -326,6 +531,15 @@ def main():
         with tempfile.TemporaryDirectory() as work:
             test.check("the server killed and started again",
                        lambda: server_goes_away_and_comes_back(pulse, bindir, work))
+        if not PIPEWIRE:
+            with tempfile.TemporaryDirectory() as work:
+                test.check("notifications come once a full server has room",
+                           lambda: notifications_once_the_server_has_room(pulse, work))
+        with tempfile.TemporaryDirectory() as work:
+            test.check("closed standard streams are the null device",
+                       lambda: closed_standard_streams(pulse, work))
+        test.check("SIGTERM, SIGINT, SIGHUP never cut a line",
+                   lambda: signals_never_cut_a_line(pulse, bindir))
         test.check("no server at start: one Error line, exit 1", lambda: no_server_at_start(pulse))
         test.check("reader gone: fault report, exit 101", lambda: reader_gone(pulse))
     return test.finish()

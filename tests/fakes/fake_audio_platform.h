@@ -93,6 +93,7 @@ struct FakeAudioScript {
   std::map<DeviceRole, FakeDefault> capture_defaults{};
   // A pid without an entry cannot be identified.
   std::map<std::uint32_t, std::string> executables{};
+  ExecutableNaming naming = ExecutableNaming::windows;
   std::optional<Fault> register_fault{};
 };
 
@@ -115,6 +116,7 @@ class FakeAudioPlatform : public AudioPlatform {
 
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override;
   std::optional<std::string> executable_name(std::uint32_t pid) override;
+  ExecutableNaming executable_naming() const override { return script_.naming; }
 
   FakeAudioScript& script() { return script_; }
   const LiveObjects& live() const { return live_; }

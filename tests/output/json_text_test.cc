@@ -63,6 +63,21 @@ TEST(JsonTextTest, StringEscapes) {
       {"\x7f", "\"\x7f\""},
       {"plain run, then \"", R"("plain run, then \"")"},
       {"", R"("")"},
+      // Never anything but UTF-8 out: one U+FFFD per maximal subpart, as Python decodes.
+      {"Zoom\xFF.exe", "\"Zoom\xEF\xBF\xBD.exe\""},
+      {"\x80", "\"\xEF\xBF\xBD\""},
+      {"\xC0\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // overlong
+      {"\xE0\x80\xAF", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // overlong
+      {"\xED\xA0\x80"
+       "a",
+       "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+       "a\""},  // a surrogate
+      {"\xF4\x90\x80\x80",
+       "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // past U+10FFFF
+      {"a\xE2\x82", "\"a\xEF\xBF\xBD\""},                        // cut short
+      {"\xE2\x82\"", "\"\xEF\xBF\xBD\\\"\""},
+      {"\xF0\x9F\x98\x80\xED\x9F\xBF\xF4\x8F\xBF\xBF",
+       "\"\xF0\x9F\x98\x80\xED\x9F\xBF\xF4\x8F\xBF\xBF\""},
   };
   for (const auto& c : cases) EXPECT_EQ(to_compact_text(JsonValue(c.in)), c.out) << c.in;
 }

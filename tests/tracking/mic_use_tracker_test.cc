@@ -165,11 +165,11 @@ TEST(MicUseTrackerTest, StateEvents) {
   constexpr std::string_view SUMMARY_END = R"("type":"audio_process_snapshot"})";
   for (const EventCase& c : event_cases()) {
     SCOPED_TRACE(c.name);
-    MicUseTracker tracker{
-        .tracked_active = c.previous,
-        .meeting_active =
-            std::ranges::any_of(c.previous, [](const auto& app) { return app.second; }),
-    };
+    MicUseTracker tracker;
+    for (const auto& [name, active] : c.previous) {
+      tracker.tracked_active[name] = {active, std::string(lookup_tracked_app(name)->display_name)};
+      tracker.meeting_active = tracker.meeting_active || active;
+    }
     std::vector<PollLines> events = replay::run(tracker, c.polls);
     for (PollLines& lines : events) {
       ASSERT_FALSE(lines.empty());

@@ -15,6 +15,7 @@ TEST(TrackedAppsTest, FindsTheRowWhateverTheLetterCase) {
     std::string_view name;
     std::string_view exe_name;
     std::string_view display_name;
+    TrackedAppTable table = TRACKED_APPS;
   };
   const Case cases[] = {
       {"Zoom.exe", "zoom.exe", "Zoom"},
@@ -29,13 +30,29 @@ TEST(TrackedAppsTest, FindsTheRowWhateverTheLetterCase) {
       {"Opera_GX.exe", "opera_gx.exe", "Opera GX"},
       {"browser.exe", "browser.exe", "Arc"},
       {"MS-Teams.exe", "ms-teams.exe", "Microsoft Teams"},
+      // The names the Linux builds run as.
+      {"zoom", "zoom", "Zoom", LINUX_TRACKED_APPS},
+      {"slack", "slack", "Slack", LINUX_TRACKED_APPS},
+      {"Discord", "discord", "Discord", LINUX_TRACKED_APPS},
+      {"chrome", "chrome", "Chrome", LINUX_TRACKED_APPS},
+      {"chromium", "chromium", "Chrome", LINUX_TRACKED_APPS},
+      {"firefox", "firefox", "Firefox", LINUX_TRACKED_APPS},
+      {"firefox-esr", "firefox-esr", "Firefox", LINUX_TRACKED_APPS},
+      {"telegram-desktop", "telegram-desktop", "Telegram", LINUX_TRACKED_APPS},
+      {"Telegram", "telegram", "Telegram", LINUX_TRACKED_APPS},
+      {"obs", "obs", "OBS", LINUX_TRACKED_APPS},
+      {"msedge", "msedge", "Microsoft Edge", LINUX_TRACKED_APPS},
+      {"brave", "brave", "Brave Browser", LINUX_TRACKED_APPS},
+      {"vivaldi-bin", "vivaldi-bin", "Vivaldi", LINUX_TRACKED_APPS},
+      {"skypeforlinux", "skypeforlinux", "Skype", LINUX_TRACKED_APPS},
+      {"teams-for-linux", "teams-for-linux", "Microsoft Teams", LINUX_TRACKED_APPS},
+      {"TrueConf", "trueconf", "TrueConf", LINUX_TRACKED_APPS},
   };
   for (const Case& c : cases) {
-    const TrackedApp* app = lookup_tracked_app(c.name);
+    const TrackedApp* app = lookup_tracked_app(c.name, c.table);
     ASSERT_NE(app, nullptr) << c.name;
     EXPECT_EQ(app->exe_name, c.exe_name) << c.name;
     EXPECT_EQ(app->display_name, c.display_name) << c.name;
-    EXPECT_NE(lookup_tracked_app(c.name), nullptr) << c.name;
   }
 }
 
@@ -55,18 +72,28 @@ TEST(TrackedAppsTest, FindsNothingForNamesThatOnlyResembleARow) {
   };
   for (std::string_view name : names) {
     EXPECT_EQ(lookup_tracked_app(name), nullptr) << name;
-    EXPECT_EQ(lookup_tracked_app(name), nullptr) << name;
+  }
+  // Windows names mean nothing on Linux, nor do helpers and names shared with other programs.
+  for (std::string_view name : {"zoom.exe", "chrome.exe", "zoom ", "browser", "dia", "electron",
+                                "QtWebEngineProcess", "chrome_crashpad_handler"}) {
+    EXPECT_EQ(lookup_tracked_app(name, LINUX_TRACKED_APPS), nullptr) << name;
   }
 }
 
 TEST(TrackedAppsTest, TableRowsAreUniqueLowerCaseNames) {
   EXPECT_EQ(TRACKED_APPS.size(), 38u);
-  std::set<std::string_view> seen;
-  for (const TrackedApp& app : TRACKED_APPS) {
-    EXPECT_TRUE(seen.insert(app.exe_name).second) << "duplicate " << app.exe_name;
-    EXPECT_EQ(to_lower_full(app.exe_name), app.exe_name);
-    EXPECT_FALSE(app.display_name.empty()) << app.exe_name;
-    EXPECT_EQ(lookup_tracked_app(app.exe_name), &app);
+  std::set<std::string_view> display_names;
+  for (const TrackedApp& app : TRACKED_APPS) display_names.insert(app.display_name);
+  for (const TrackedAppTable table :
+       {TrackedAppTable(TRACKED_APPS), TrackedAppTable(LINUX_TRACKED_APPS)}) {
+    std::set<std::string_view> seen;
+    for (const TrackedApp& app : table) {
+      EXPECT_TRUE(seen.insert(app.exe_name).second) << "duplicate " << app.exe_name;
+      EXPECT_EQ(to_lower_full(app.exe_name), app.exe_name);
+      // The Linux builds are of the same applications, under the same names.
+      EXPECT_TRUE(display_names.contains(app.display_name)) << app.exe_name;
+      EXPECT_EQ(lookup_tracked_app(app.exe_name, table), &app);
+    }
   }
 }
 

@@ -8,14 +8,18 @@ void EndpointWatch::reset(const std::vector<WatchedEndpoint>& endpoints,
   for (const WatchedEndpoint& endpoint : endpoints) {
     endpoints_.insert_or_assign(Key{endpoint.flow, endpoint.values.index}, endpoint.values);
   }
-  default_render_ = default_id(DataFlow::render, default_sink);
-  default_capture_ = default_id(DataFlow::capture, default_source);
+  // A placeholder leaves the default as it was before, even across connections: lost notices
+  // were reported by then, and the real name follows.
+  if (!is_placeholder_default(default_sink)) {
+    default_render_ = default_id(DataFlow::render, default_sink);
+  }
+  if (!is_placeholder_default(default_source)) {
+    default_capture_ = default_id(DataFlow::capture, default_source);
+  }
 }
 
 void EndpointWatch::forget_all() {
   endpoints_.clear();
-  default_render_.reset();
-  default_capture_.reset();
 }
 
 void EndpointWatch::seen(const WatchedEndpoint& watched) {
@@ -42,12 +46,12 @@ void EndpointWatch::gone(DataFlow flow, std::uint32_t index) {
 
 void EndpointWatch::defaults(const std::string& default_sink, const std::string& default_source) {
   std::optional<std::string> render = default_id(DataFlow::render, default_sink);
-  if (render != default_render_) {
+  if (!is_placeholder_default(default_sink) && render != default_render_) {
     default_render_ = std::move(render);
     announce_default(DataFlow::render, default_render_);
   }
   std::optional<std::string> capture = default_id(DataFlow::capture, default_source);
-  if (capture != default_capture_) {
+  if (!is_placeholder_default(default_source) && capture != default_capture_) {
     default_capture_ = std::move(capture);
     announce_default(DataFlow::capture, default_capture_);
   }

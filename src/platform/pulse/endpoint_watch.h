@@ -26,7 +26,8 @@ class EndpointWatch {
  public:
   explicit EndpointWatch(EndpointNotificationSink& sink) : sink_(sink) {}
 
-  // Starts over from a full listing, announcing nothing.
+  // Starts over from a full listing, announcing nothing. Endpoints are forgotten when a
+  // connection is lost (indexes start anew), defaults are not (names stay).
   void reset(const std::vector<WatchedEndpoint>& endpoints, const std::string& default_sink,
              const std::string& default_source);
   void forget_all();
@@ -34,7 +35,7 @@ class EndpointWatch {
   // An endpoint that was new, or changed, or simply listed again.
   void seen(const WatchedEndpoint& endpoint);
   void gone(DataFlow flow, std::uint32_t index);
-  // The server's defaults; an empty name means none.
+  // The server's defaults; an empty name means none, a placeholder that none is chosen yet.
   void defaults(const std::string& default_sink, const std::string& default_source);
 
  private:

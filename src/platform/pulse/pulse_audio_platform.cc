@@ -183,57 +183,103 @@ std::string local_host_name() {
   return name.data();
 }
 
-// The /proc/<pid>/exe links of the processes of recent polls, held open: reading an open link
-// skips the path lookup, which is most of what reading it by name costs. The link is still
-// read on every poll, so an exec shows; it stops reading when its process ends, so a pid
-// taken by another process is opened afresh.
-class ExeLinks {
+// The executable names of the processes of recent polls. A process keeps the name it had while
+// it runs the same file (device and inode behind /proc/<pid>/exe), even after the file was
+// renamed or replaced; an exec of another program gives a new one. Each /proc/<pid>/exe link
+// is held open and read on every poll (reading an open link skips the path lookup, most of
+// what reading it by name costs); only when its target changed is the file looked at. An open
+// link stops answering when its process ends, so a pid taken by another process is looked at
+// afresh.
+class ExeNames {
  public:
   // Closes the links no lookup used since the last call.
   void forget_unused() {
-    for (auto it = links_.begin(); it != links_.end();) {
-      if (it->second.used) {
-        it->second.used = false;
-        ++it;
-      } else {
-        it = links_.erase(it);
-      }
+    for (auto it = known_.begin(); it != known_.end();) {
+      it = std::exchange(it->second.used, false) ? std::next(it) : known_.erase(it);
     }
   }
 
-  // As readlink(2) of /proc/<pid>/exe.
-  ssize_t read(std::uint32_t pid, char* target, std::size_t size) {
-    if (const auto it = links_.find(pid); it != links_.end()) {
-      const ssize_t length = readlinkat(it->second.fd.get(), "", target, size);
-      if (length >= 0) {
-        it->second.used = true;
-        return length;
+  std::optional<std::string> name(std::uint32_t pid) {
+    Target target;
+    if (const auto it = known_.find(pid); it != known_.end()) {
+      Known& known = it->second;
+      if (target.read(known.link.get())) {
+        known.used = true;
+        if (target.path() == known.target) return known.name;
+        std::optional<Image> image = image_of(pid);
+        if (!image || *image != known.image) {
+          known.name = target.name();
+          if (image) known.image = *image;
+        }
+        known.target = target.path();
+        return known.name;
       }
-      links_.erase(it);
+      known_.erase(it);
     }
-    std::array<char, 32> name{};
-    constexpr std::string_view PROC = "/proc/";
-    constexpr std::string_view EXE = "/exe";
-    char* end = std::copy(PROC.begin(), PROC.end(), name.data());
-    end = std::to_chars(end, name.data() + 20, pid).ptr;
-    std::copy(EXE.begin(), EXE.end(), end);
-    UniqueFd fd(links_.size() < MAX_LINKS ? open(name.data(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
-                                          : -1);
-    if (!fd) return readlink(name.data(), target, size);
-    const ssize_t length = readlinkat(fd.get(), "", target, size);
-    if (length >= 0) links_.emplace(pid, Link{std::move(fd), true});
-    return length;
+    // The file before the target: an exec in between leaves a mismatch for the next poll.
+    const std::optional<Image> image = image_of(pid);
+    UniqueFd link(open(exe_path(pid).data(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!image || !link || !target.read(link.get())) return std::nullopt;
+    std::optional<std::string> name = target.name();
+    // Well below the usual limit of 1024 open files.
+    if (known_.size() < 256) {
+      known_.emplace(pid, Known{std::move(link), std::string(target.path()), *image, name, true});
+    }
+    return name;
   }
 
  private:
-  // Well below the usual limit of 1024 open files.
-  static constexpr std::size_t MAX_LINKS = 256;
+  struct Image {
+    dev_t device;
+    ino_t inode;
+    friend bool operator==(const Image&, const Image&) = default;
+  };
 
-  struct Link {
-    UniqueFd fd;
+  class Target {
+   public:
+    bool read(int link) {
+      const ssize_t read = readlinkat(link, "", bytes_.data(), bytes_.size());
+      if (read <= 0 || static_cast<std::size_t>(read) >= bytes_.size()) return false;
+      length_ = static_cast<std::size_t>(read);
+      bytes_[length_] = '\0';
+      return true;
+    }
+    std::string_view path() const { return {bytes_.data(), length_}; }
+    std::optional<std::string> name() const {
+      struct stat status {};
+      const bool exists = !path().ends_with(" (deleted)") || stat(bytes_.data(), &status) == 0;
+      return exe_name_from_link(path(), exists);
+    }
+
+   private:
+    std::array<char, PATH_MAX> bytes_;
+    std::size_t length_ = 0;
+  };
+
+  struct Known {
+    UniqueFd link;
+    std::string target;
+    Image image;
+    std::optional<std::string> name;
     bool used;
   };
-  std::unordered_map<std::uint32_t, Link> links_;
+
+  static std::array<char, 32> exe_path(std::uint32_t pid) {
+    std::array<char, 32> path{};
+    constexpr std::string_view PROC = "/proc/", EXE = "/exe";
+    char* end =
+        std::to_chars(std::copy(PROC.begin(), PROC.end(), path.data()), path.data() + 20, pid).ptr;
+    std::copy(EXE.begin(), EXE.end(), end);
+    return path;
+  }
+
+  static std::optional<Image> image_of(std::uint32_t pid) {
+    struct stat image {};
+    if (stat(exe_path(pid).data(), &image) != 0) return std::nullopt;
+    return Image{image.st_dev, image.st_ino};
+  }
+
+  std::unordered_map<std::uint32_t, Known> known_;
 };
 
 class PulseAudioPlatform final : public AudioPlatform {
@@ -242,27 +288,22 @@ class PulseAudioPlatform final : public AudioPlatform {
 
   // Called once at the start of every poll.
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
-    exe_links_.forget_unused();
+    exe_names_.forget_unused();
     Result<ServerView> view = connection_.fetch_view();
     if (!view) return view.take_error();
     return std::make_unique<PulseDeviceEnumerator>(
         connection_, std::make_shared<const ServerView>(std::move(*view)));
   }
 
+  ExecutableNaming executable_naming() const override { return ExecutableNaming::linux; }
+
   std::optional<std::string> executable_name(std::uint32_t pid) override {
-    std::array<char, PATH_MAX> target;
-    const ssize_t length = exe_links_.read(pid, target.data(), target.size());
-    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return std::nullopt;
-    target[static_cast<std::size_t>(length)] = '\0';
-    const std::string_view path(target.data(), static_cast<std::size_t>(length));
-    struct stat status {};
-    const bool exists = !path.ends_with(" (deleted)") || stat(target.data(), &status) == 0;
-    return exe_name_from_link(path, exists);
+    return exe_names_.name(pid);
   }
 
  private:
   PulseConnection connection_;
-  ExeLinks exe_links_;
+  ExeNames exe_names_;
 };
 
 }  // namespace

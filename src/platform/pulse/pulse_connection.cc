@@ -19,17 +19,47 @@ constexpr unsigned SINK_INPUTS = 1;
 constexpr unsigned SOURCE_OUTPUTS = 2;
 constexpr unsigned ALL_SESSIONS = SINK_INPUTS | SOURCE_OUTPUTS;
 
+// How long the server must say nothing about sessions before one that looked in passing is
+// listed again, and how long a poll waits for that at most. PipeWire takes some 5 to 30 ms
+// to link a new stream or move one; between its steps it announces each.
+constexpr auto SETTLE = std::chrono::milliseconds(30);
+constexpr auto MAX_SETTLE = std::chrono::milliseconds(500);
+
 void on_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t, void* userdata) {
-  unsigned& stale = *static_cast<unsigned*>(userdata);
+  auto& news = *static_cast<SessionNews*>(userdata);
   switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
     case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
-      stale |= SINK_INPUTS;
+      news.stale |= SINK_INPUTS;
+      ++news.count;
       break;
     case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
-      stale |= SOURCE_OUTPUTS;
+      news.stale |= SOURCE_OUTPUTS;
+      ++news.count;
       break;
     default:
       break;
+  }
+}
+
+// A session that changed since it was last listed and is now linked to no endpoint, or corked,
+// may be on its way: a new stream on PipeWire is neither linked nor running for a moment, and
+// one moved to a new default source passes through the same. Reported as seen in passing, it
+// would be an application that stopped and started again.
+bool in_passing(const std::vector<SessionValues>& now, const std::vector<SessionValues>& before) {
+  return std::ranges::any_of(now, [&before](const SessionValues& session) {
+    if (session.endpoint_index != PA_INVALID_INDEX && !session.corked) return false;
+    return std::ranges::none_of(before, [&session](const SessionValues& earlier) {
+      return earlier.index == session.index && earlier.endpoint_index == session.endpoint_index &&
+             earlier.corked == session.corked;
+    });
+  });
+}
+
+// Each session's pid, now that its client is known too.
+void resolve_pids(std::vector<SessionValues>& sessions, const std::vector<ClientValues>& clients) {
+  for (SessionValues& session : sessions) {
+    const auto client = std::ranges::find(clients, session.client, &ClientValues::index);
+    session.pid = session_pid(session.pid, client == clients.end() ? nullptr : &*client);
   }
 }
 
@@ -103,9 +133,9 @@ Status PulseConnection::connect() {
 
 // Sessions are listed afresh on a new connection; from then on, only the kinds it announces.
 Status PulseConnection::subscribe(Clock::time_point deadline) {
-  stale_sessions_ = ALL_SESSIONS;
+  news_.stale = ALL_SESSIONS;
   pa_context* context = context_.get();
-  pa_context_set_subscribe_callback(context, on_event, &stale_sessions_);
+  pa_context_set_subscribe_callback(context, on_event, &news_);
   ServerListing request;
   request.pending = 1;
   const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT |
@@ -120,31 +150,56 @@ Status PulseConnection::subscribe(Clock::time_point deadline) {
 
 // Events dispatched while a batch ran may be older than its answers, so the kinds they name
 // stay stale for the next call; a kind taken from the cache that changed meanwhile is listed
-// with the rest in a second batch, so that the whole view is of one moment.
+// with the rest in a second batch, so that the whole view is of one moment. Sessions seen in
+// passing are listed again once the server is quiet about them.
 Result<ServerView> PulseConnection::request_view() {
-  unsigned kinds = stale_sessions_;
+  const Clock::time_point give_up = Clock::now() + MAX_SETTLE;
+  for (;;) {
+    Result<ServerView> view = request_consistent_view();
+    if (!view) return view;
+    const unsigned passing =
+        (in_passing(view->sink_inputs, sessions_.sink_inputs) ? SINK_INPUTS : 0) |
+        (in_passing(view->source_outputs, sessions_.source_outputs) ? SOURCE_OUTPUTS : 0);
+    sessions_.sink_inputs = view->sink_inputs;
+    sessions_.source_outputs = view->source_outputs;
+    if (passing == 0 || Clock::now() >= give_up) return view;
+    Status quiet = wait_until_quiet(give_up);
+    if (!quiet.ok()) return quiet.take_error();
+    news_.stale |= passing;
+  }
+}
+
+// Sessions are compared with the last listing only where they were listed again.
+Result<ServerView> PulseConnection::request_consistent_view() {
+  unsigned kinds = news_.stale;
   ServerView view;
   for (int batch = 0; batch < 2; ++batch) {
-    stale_sessions_ = 0;
+    news_.stale = 0;
     Status listed = request_batch(kinds, view);
     if (!listed.ok()) {
-      stale_sessions_ = ALL_SESSIONS;
+      news_.stale = ALL_SESSIONS;
       return listed.take_error();
     }
-    if ((stale_sessions_ & ~kinds) == 0) break;
+    if ((news_.stale & ~kinds) == 0) break;
     kinds = ALL_SESSIONS;
   }
-  if (kinds & SINK_INPUTS) {
-    sessions_.sink_inputs = view.sink_inputs;
-  } else {
-    view.sink_inputs = sessions_.sink_inputs;
-  }
-  if (kinds & SOURCE_OUTPUTS) {
-    sessions_.source_outputs = view.source_outputs;
-  } else {
-    view.source_outputs = sessions_.source_outputs;
-  }
+  if (!(kinds & SINK_INPUTS)) view.sink_inputs = sessions_.sink_inputs;
+  if (!(kinds & SOURCE_OUTPUTS)) view.source_outputs = sessions_.source_outputs;
   return view;
+}
+
+Status PulseConnection::wait_until_quiet(Clock::time_point give_up) {
+  for (;;) {
+    const unsigned heard = news_.count;
+    const Clock::time_point quiet_until = std::min(Clock::now() + SETTLE, give_up);
+    Status waited = run_until([&] { return news_.count != heard; }, quiet_until);
+    if (news_.count == heard) {
+      // Quiet until the deadline: the wait timed out, which is what was wanted.
+      if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) return {};
+      return waited;
+    }
+    if (Clock::now() >= give_up) return {};
+  }
 }
 
 Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
@@ -152,7 +207,7 @@ Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
   listing.local_host = local_host_;
   pa_context* context = context_.get();
   // Sent together and answered in order: the server sees no other request in between.
-  std::array<OperationPtr, 5> operations{
+  std::array<OperationPtr, 6> operations{
       OperationPtr(request(context, Asked::server_info, listing)),
       OperationPtr(request(context, Asked::sinks, listing)),
       OperationPtr(request(context, Asked::sources, listing)),
@@ -162,6 +217,7 @@ Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
   if (kinds & SOURCE_OUTPUTS) {
     operations[sent++].reset(request(context, Asked::source_outputs, listing));
   }
+  if (kinds) operations[sent++].reset(request(context, Asked::clients, listing));
   for (std::size_t i = 0; i < sent; ++i) {
     if (!operations[i]) return context_error();
   }
@@ -171,6 +227,13 @@ Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
   if (!answered.ok()) return answered;
   if (listing.failed) return context_error();
   std::erase_if(listing.view.sources, [](const EndpointValues& source) { return source.monitor; });
+  // A placeholder is no default: for this view there is none.
+  for (std::string* name : {&listing.view.default_sink, &listing.view.default_source}) {
+    if (is_placeholder_default(*name)) name->clear();
+  }
+  resolve_pids(listing.view.sink_inputs, listing.view.clients);
+  resolve_pids(listing.view.source_outputs, listing.view.clients);
+  listing.view.clients.clear();
   view = std::move(listing.view);
   return {};
 }

@@ -15,6 +15,13 @@ namespace kolvex::pulse {
 // failed; a server that stops answering must not stop the detector.
 inline constexpr std::chrono::seconds REQUEST_TIMEOUT{5};
 
+// What a connection's subscription has heard about sessions, as its events are dispatched.
+struct SessionNews {
+  // Session kinds (SINK_INPUTS, SOURCE_OUTPUTS) changed since they were last listed.
+  unsigned stale = 0;
+  unsigned count = 0;  // events of either kind, ever
+};
+
 // A blocking connection to the server found by libpulse's usual lookup (PULSE_SERVER, the
 // session's server, client.conf), used from one thread. It is kept while it stays healthy
 // and replaced when it is not, so a server that restarted is found again by the next call.
@@ -38,6 +45,9 @@ class PulseConnection {
   Status connect();
   Status subscribe(std::chrono::steady_clock::time_point deadline);
   Result<ServerView> request_view();
+  Result<ServerView> request_consistent_view();
+  // Runs the loop until the server has said nothing about sessions for a moment.
+  Status wait_until_quiet(std::chrono::steady_clock::time_point give_up);
   // Lists the endpoints and the session kinds in `kinds` into `view` in one batch.
   Status request_batch(unsigned kinds, ServerView& view);
   Result<std::optional<ServerView>> request_endpoint(const std::string& name);
@@ -53,10 +63,8 @@ class PulseConnection {
   std::string local_host_;
   MainloopPtr loop_;
   ContextPtr context_;
-  // Session kinds (SINK_INPUTS, SOURCE_OUTPUTS) the server may have changed since they were
-  // last listed into `sessions_`; set from the subscription as its events are dispatched.
-  unsigned stale_sessions_ = 0;
-  ServerView sessions_;
+  SessionNews news_;
+  ServerView sessions_;  // the sessions as last listed
 };
 
 }  // namespace kolvex::pulse

@@ -12,14 +12,11 @@ ServerListing& listing_of(void* userdata) {
   return *static_cast<ServerListing*>(userdata);
 }
 
-SessionValues session_values(std::uint32_t endpoint_index, const pa_proplist* properties,
-                             int corked, const std::string& local_host) {
-  return SessionValues{
-      endpoint_index,
-      session_process_id(pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID),
-                         pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_HOST),
-                         local_host),
-      corked != 0};
+std::optional<std::uint32_t> claimed_pid(const pa_proplist* properties,
+                                         const std::string& local_host) {
+  return session_process_id(pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID),
+                            pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_HOST),
+                            local_host);
 }
 
 // Sinks and sources alike; the view's list is chosen by the kind of info.
@@ -53,8 +50,19 @@ void on_session(pa_context* context, const Info* info, int eol, void* userdata) 
   if (eol != 0) return listing.finish(context, eol);
   auto& sessions = std::is_same_v<Info, pa_sink_input_info> ? listing.view.sink_inputs
                                                             : listing.view.source_outputs;
-  sessions.push_back(
-      session_values(endpoint_of(*info), info->proplist, info->corked, listing.local_host));
+  sessions.push_back(SessionValues{info->index, endpoint_of(*info), info->client,
+                                   claimed_pid(info->proplist, listing.local_host),
+                                   info->corked != 0});
+}
+
+void on_client(pa_context* context, const pa_client_info* info, int eol, void* userdata) {
+  ServerListing& listing = listing_of(userdata);
+  if (eol != 0) return listing.finish(context, eol);
+  listing.view.clients.push_back(
+      ClientValues{info->index,
+                   verified_client_pid(pa_proplist_gets(info->proplist, "pipewire.sec.pid"),
+                                       pa_proplist_gets(info->proplist, "client.api")),
+                   claimed_pid(info->proplist, listing.local_host)});
 }
 
 void on_subscribed(pa_context* context, int success, void* userdata) {
@@ -89,6 +97,8 @@ pa_operation* request(pa_context* context, Asked what, ServerListing& listing, c
       return pa_context_get_sink_input_info_list(context, on_session, answer_to);
     case Asked::source_outputs:
       return pa_context_get_source_output_info_list(context, on_session, answer_to);
+    case Asked::clients:
+      return pa_context_get_client_info_list(context, on_client, answer_to);
   }
   return nullptr;
 }

@@ -31,7 +31,7 @@ struct ServerListing {
 };
 
 // What a listing asks the server for.
-enum class Asked { server_info, sinks, sources, sink_inputs, source_outputs };
+enum class Asked { server_info, sinks, sources, sink_inputs, source_outputs, clients };
 
 // Each sends one request whose answer lands in `listing`; null when it could not be sent.
 // With a name, sinks and sources ask for the endpoint of that name alone.

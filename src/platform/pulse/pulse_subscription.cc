@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/std_stream.h"
 #include "platform/pulse/endpoint_watch.h"
 #include "platform/pulse/pulse_connection.h"
 #include "platform/pulse/pulse_error.h"
@@ -62,20 +63,21 @@ class Subscription final : public EndpointRegistration {
     if (!loop_) return pulse_error(PA_ERR_INTERNAL);
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_.get());
     timer_ = TimeEventPtr(api->time_new(api, nullptr, on_timer, this), TimeEventFree{api});
-    if (pa_threaded_mainloop_start(loop_.get()) < 0) {
-      return pulse_error(PA_ERR_INTERNAL);
+    {
+      // The loop's thread keeps the mask it starts with: termination signals then reach only
+      // the main thread, which holds them while it writes a line.
+      const TerminationSignalsHeld held;
+      if (pa_threaded_mainloop_start(loop_.get()) < 0) return pulse_error(PA_ERR_INTERNAL);
     }
 
+    // Waits for the first connection and listing, so that no change is missed in between; if
+    // they fail, the server is tried again as after a loss, and the loss reported.
     pa_threaded_mainloop_lock(loop_.get());
     starting_ = true;
     arm_timer(START_TIMEOUT);
     open();
-    while (!watching_ && !start_error_) pa_threaded_mainloop_wait(loop_.get());
-    starting_ = false;
-    const int error = start_error_;
-    if (!error) arm_timer(0);
+    while (starting_) pa_threaded_mainloop_wait(loop_.get());
     pa_threaded_mainloop_unlock(loop_.get());
-    if (error) return pulse_error(error);
     return {};
   }
 
@@ -85,12 +87,10 @@ class Subscription final : public EndpointRegistration {
   void open() {
     context_.reset(
         pa_context_new(pa_threaded_mainloop_get_api(loop_.get()), "kolvex-mic-detector"));
-    if (!context_) return fail(PA_ERR_INTERNAL);
+    if (!context_) return fail();
     pa_context_set_state_callback(context_.get(), on_state, this);
     pa_context_set_subscribe_callback(context_.get(), on_event, this);
-    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-      fail(pa_context_errno(context_.get()));
-    }
+    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) fail();
   }
 
   // Zero disarms the timer.
@@ -100,8 +100,8 @@ class Subscription final : public EndpointRegistration {
     pa_threaded_mainloop_get_api(loop_.get())->time_restart(timer_.get(), after ? &when : nullptr);
   }
 
-  void fail(int error) {
-    if (watching_) {
+  void fail() {
+    if (watching_ || starting_) {
       // Whatever happens until a new connection has listed the endpoints goes unannounced.
       sink_->notices_lost();
       unannounced_ = true;
@@ -115,20 +115,19 @@ class Subscription final : public EndpointRegistration {
       pa_context_set_subscribe_callback(context_.get(), nullptr, nullptr);
       pa_context_disconnect(context_.get());
     }
-    if (starting_) {
-      start_error_ = error == PA_OK ? PA_ERR_UNKNOWN : error;
-      pa_threaded_mainloop_signal(loop_.get(), 0);
-      return;
-    }
+    end_start();
     arm_timer(RETRY_INTERVAL);
+  }
+
+  void end_start() {
+    if (!starting_) return;
+    starting_ = false;
+    pa_threaded_mainloop_signal(loop_.get(), 0);
   }
 
   static void on_timer(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
     Subscription& subscription = self(userdata);
-    if (subscription.starting_) {
-      if (!subscription.watching_) subscription.fail(PA_ERR_TIMEOUT);
-      return;
-    }
+    if (subscription.starting_) return subscription.fail();
     subscription.open();
   }
 
@@ -139,7 +138,7 @@ class Subscription final : public EndpointRegistration {
         return subscription.list();
       case PA_CONTEXT_FAILED:
       case PA_CONTEXT_TERMINATED:
-        return subscription.fail(pa_context_errno(context));
+        return subscription.fail();
       default:
         return;
     }
@@ -165,7 +164,7 @@ class Subscription final : public EndpointRegistration {
   static void on_listed(void* userdata) { self(userdata).listed(); }
 
   void listed() {
-    if (listing_->failed) return fail(pa_context_errno(context_.get()));
+    if (listing_->failed) return fail();
     const ServerView& view = listing_->view;
     std::vector<WatchedEndpoint> endpoints;
     for (const EndpointValues& sink : view.sinks) endpoints.push_back({DataFlow::render, sink});
@@ -179,7 +178,8 @@ class Subscription final : public EndpointRegistration {
       unannounced_ = false;
       sink_->notices_lost();
     }
-    if (starting_) pa_threaded_mainloop_signal(loop_.get(), 0);
+    if (starting_) arm_timer(0);
+    end_start();
   }
 
   static void on_event(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
@@ -227,7 +227,6 @@ class Subscription final : public EndpointRegistration {
   ContextPtr context_;
   std::optional<ServerListing> listing_;
   bool starting_ = false;
-  int start_error_ = PA_OK;
   bool watching_ = false;
   bool unannounced_ = false;
 };

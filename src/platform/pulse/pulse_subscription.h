@@ -8,9 +8,10 @@
 namespace kolvex::pulse {
 
 // Endpoint notifications from a libpulse subscription, on libpulse's own thread and its own
-// connection. Fails when the first connection and listing do not succeed; after that a lost
-// connection is reported to the sink as lost notices, and again once a new connection has
-// listed the endpoints afresh, since whatever changed in between was never announced.
+// connection. Fails only when no such thread can be
+// had. A connection that fails, at start or later, is tried again every second; the loss is
+// reported to the sink as lost notices, and again once a new connection has listed the endpoints
+// afresh, since whatever changed in between was never announced.
 Result<std::unique_ptr<EndpointRegistration>> subscribe_to_endpoints(
     std::shared_ptr<EndpointNotificationSink> sink);
 

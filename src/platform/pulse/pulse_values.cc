@@ -1,5 +1,7 @@
 #include "platform/pulse/pulse_values.h"
 
+#include "output/text_encoding.h"
+
 namespace kolvex::pulse {
 
 std::optional<std::uint32_t> parse_process_id(std::string_view text) {
@@ -20,6 +22,23 @@ std::optional<std::uint32_t> session_process_id(const char* process_id, const ch
   return parse_process_id(process_id);
 }
 
+std::optional<std::uint32_t> session_pid(std::optional<std::uint32_t> stream_claim,
+                                         const ClientValues* client) {
+  if (client && client->verified_pid) return client->verified_pid;
+  if (stream_claim) return stream_claim;
+  if (client) return client->claimed_pid;
+  return std::nullopt;
+}
+
+std::optional<std::uint32_t> verified_client_pid(const char* sec_pid, const char* client_api) {
+  if (!sec_pid || (client_api && std::string_view(client_api) == "pipewire-pulse")) return {};
+  return parse_process_id(sec_pid);
+}
+
+bool is_placeholder_default(std::string_view name) {
+  return name == "@DEFAULT_SOURCE@" || name == "@DEFAULT_SINK@" || name == "@DEFAULT_MONITOR@";
+}
+
 std::uint32_t endpoint_state(std::optional<pa_port_available_t> active_port_availability) {
   if (active_port_availability == PA_PORT_AVAILABLE_NO) return ENDPOINT_STATE_UNPLUGGED;
   return ENDPOINT_STATE_ACTIVE;
@@ -31,7 +50,7 @@ std::optional<std::string> exe_name_from_link(std::string_view target, bool targ
   const std::size_t slash = target.rfind('/');
   if (slash == std::string_view::npos) return std::nullopt;
   const std::string_view name = target.substr(slash + 1);
-  if (name.empty()) return std::nullopt;
+  if (name.empty() || !is_valid_utf8(name)) return std::nullopt;
   return std::string(name);
 }
 

@@ -25,9 +25,20 @@ struct EndpointValues {
 
 // A sink-input or a source-output.
 struct SessionValues {
-  std::uint32_t endpoint_index = 0;
+  std::uint32_t index = 0;
+  std::uint32_t endpoint_index = 0;  // PA_INVALID_INDEX while it is linked to none
+  std::uint32_t client = PA_INVALID_INDEX;
   std::optional<std::uint32_t> pid;  // absent: the session is skipped
   bool corked = false;
+
+  friend bool operator==(const SessionValues&, const SessionValues&) = default;
+};
+
+// A connected client, for the sessions whose stream does not say which process it is.
+struct ClientValues {
+  std::uint32_t index = 0;
+  std::optional<std::uint32_t> verified_pid;  // from the server's own look at the socket
+  std::optional<std::uint32_t> claimed_pid;
 };
 
 // One consistent look at the server: everything came from one batch of requests.
@@ -36,8 +47,9 @@ struct ServerView {
   std::vector<EndpointValues> sources;
   std::vector<SessionValues> sink_inputs;
   std::vector<SessionValues> source_outputs;
-  std::string default_sink;    // empty: none
-  std::string default_source;  // empty: none
+  std::vector<ClientValues> clients;  // listed with the sessions
+  std::string default_sink;           // empty: none
+  std::string default_source;         // empty: none
 };
 
 // Decimal digits only, no sign or blanks, within 32 bits.
@@ -47,6 +59,19 @@ std::optional<std::uint32_t> parse_process_id(std::string_view text);
 // that means nothing here, so it gives none.
 std::optional<std::uint32_t> session_process_id(const char* process_id, const char* process_host,
                                                 std::string_view local_host);
+
+// The pid of a session's process. PipeWire checks the pid of a native client on its socket;
+// that one is preferred, since a client can claim any pid, and one in a sandbox claims a pid
+// of its own namespace. Else what the stream claims, else what its client claims.
+std::optional<std::uint32_t> session_pid(std::optional<std::uint32_t> stream_claim,
+                                         const ClientValues* client);
+
+// The pid PipeWire verified for a client. A client of pipewire-pulse is seen on the socket as
+// pipewire-pulse itself, so its pid says nothing about the client.
+std::optional<std::uint32_t> verified_client_pid(const char* sec_pid, const char* client_api);
+
+// While no default is chosen, pipewire-pulse names placeholders ("@DEFAULT_SOURCE@") instead.
+bool is_placeholder_default(std::string_view name);
 
 // An endpoint whose active port is known to be unplugged is not active.
 std::uint32_t endpoint_state(std::optional<pa_port_available_t> active_port_availability);
@@ -60,7 +85,8 @@ std::uint32_t endpoint_state(const PortInfo* active_port) {
 
 // The file name in the target of /proc/<pid>/exe. The kernel marks the image of a running
 // program whose file was replaced or removed with " (deleted)"; the program is still the one
-// it was started as, so the mark goes when no file has the marked name.
+// it was started as, so the mark goes when no file has the marked name. A name that is not
+// UTF-8 gives nothing.
 std::optional<std::string> exe_name_from_link(std::string_view target, bool target_exists);
 
 }  // namespace kolvex::pulse

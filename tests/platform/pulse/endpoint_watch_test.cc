@@ -104,6 +104,15 @@ TEST(EndpointWatch, AnnouncesWhatWindowsWouldAndNothingElse) {
          w.defaults("spk", "");
        },
        {"removed:mic", "default:1:0:<none>", "default:1:2:<none>"}},
+      {"a placeholder while none is chosen is no change, and the real name that follows neither",
+       [](EndpointWatch& w) {
+         w.defaults("@DEFAULT_SINK@", "@DEFAULT_SOURCE@");
+         w.defaults("spk", "mic");
+         w.forget_all();
+         w.reset({sink(0, "spk"), source(1, "mic")}, "@DEFAULT_SINK@", "@DEFAULT_SOURCE@");
+         w.defaults("spk", "mic");
+       },
+       {}},
       {"nothing is remembered across connections",
        [](EndpointWatch& w) {
          w.forget_all();

@@ -46,6 +46,31 @@ TEST(EndpointState, OnlyAnUnpluggedActivePortMakesAnEndpointInactive) {
   EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_NO), ENDPOINT_STATE_UNPLUGGED);
 }
 
+TEST(SessionPid, ThePidTheServerCheckedComesFirst) {
+  const ClientValues native{7, 4120u, 1u};     // a native PipeWire client claiming pid 1
+  const ClientValues proxied{8, {}, 4121u};    // a client of pipewire-pulse
+  const ClientValues sandboxed{9, 4122u, {}};  // nothing claimed that means anything here
+  const struct {
+    std::optional<std::uint32_t> stream_claim;
+    const ClientValues* client;
+    std::optional<std::uint32_t> pid;
+  } cases[] = {
+      {1u, &native, 4120u},  {{}, &native, 4120u}, {4121u, &proxied, 4121u},
+      {{}, &proxied, 4121u}, {5u, &proxied, 5u},   {{}, &sandboxed, 4122u},
+      {42u, nullptr, 42u},   {{}, nullptr, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(session_pid(c.stream_claim, c.client), c.pid)
+        << c.stream_claim.value_or(0) << " " << (c.client ? c.client->index : 0);
+  }
+  // pipewire-pulse's clients all share its own socket pid.
+  EXPECT_EQ(verified_client_pid("4120", nullptr), 4120u);
+  EXPECT_EQ(verified_client_pid("4120", "pipewire-jack"), 4120u);
+  EXPECT_EQ(verified_client_pid("4532", "pipewire-pulse"), std::nullopt);
+  EXPECT_EQ(verified_client_pid(nullptr, nullptr), std::nullopt);
+  EXPECT_EQ(verified_client_pid("x", nullptr), std::nullopt);
+}
+
 TEST(ExeNameFromLink, IsTheLastComponentOfALinuxPath) {
   const struct {
     const char* target;
@@ -63,6 +88,13 @@ TEST(ExeNameFromLink, IsTheLastComponentOfALinuxPath) {
       {"/tmp/t/Zoom.exe (deleted)", true, "Zoom.exe (deleted)"},
       {"/", true, {}},
       {"pacat", true, {}},
+      // A name that is not UTF-8 is not identified, as Windows leaves out one that does not
+      // decode; only the name counts.
+      {"/tmp/t/Zoom\xFF.exe", true, {}},
+      {"/tmp/t/\x80zoom", true, {}},
+      {"/tmp/t/zoom\xC0\xAF", true, {}},
+      {"/tmp/t/zoom\xED\xA0\x80", true, {}},
+      {"/tmp/\xFF/zoom", true, "zoom"},
       {"", false, {}},
   };
   for (const auto& c : cases) {
