@@ -21,7 +21,8 @@ class EndpointMonitoring {
   EndpointMonitoring(NoticeReceiver receiver, std::unique_ptr<EndpointRegistration> registration,
                      DeviceLifecycle lifecycle, std::chrono::nanoseconds poll_interval);
 
-  // Blocks for at most the poll interval, writing the lifecycle events of what arrives.
+  // Blocks for at most the poll interval, writing the lifecycle events of what arrives. A
+  // notice ends the wait at once; a wake-up soon after the sessions settle.
   void wait_for_next_poll();
 
  private:

@@ -32,6 +32,7 @@ class NoticePoster : public EndpointNotificationSink {
     post_notice(sender_, DefaultChanged{flow, role, std::move(device_id)});
   }
   void notices_lost() override { sender_.report_overflow(); }
+  void sessions_changed() override { sender_.wake_up(); }
 
  private:
   NoticeSender sender_;

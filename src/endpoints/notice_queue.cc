@@ -21,6 +21,7 @@ struct Shared {
   std::deque<EndpointNotice> notices;
   std::size_t senders = 0;
   bool receiver_alive = true;
+  bool woken = false;
 };
 
 }  // namespace notice_queue_detail
@@ -57,6 +58,14 @@ void NoticeSender::report_overflow() {
   shared_->overflow.store(true, std::memory_order_release);
 }
 
+void NoticeSender::wake_up() {
+  {
+    std::lock_guard<std::mutex> guard(shared_->lock);
+    shared_->woken = true;
+  }
+  shared_->arrived.notify_one();
+}
+
 NoticeReceiver::NoticeReceiver(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
 NoticeReceiver::~NoticeReceiver() {
@@ -67,9 +76,15 @@ NoticeReceiver::~NoticeReceiver() {
 }
 
 std::optional<EndpointNotice> NoticeReceiver::receive_for(std::chrono::nanoseconds timeout) {
+  return receive_until(std::chrono::steady_clock::now() + timeout);
+}
+
+std::optional<EndpointNotice> NoticeReceiver::receive_until(
+    std::chrono::steady_clock::time_point deadline) {
   std::unique_lock<std::mutex> guard(shared_->lock);
-  shared_->arrived.wait_for(guard, timeout,
-                            [this] { return !shared_->notices.empty() || shared_->senders == 0; });
+  shared_->arrived.wait_until(guard, deadline, [this] {
+    return !shared_->notices.empty() || shared_->senders == 0 || shared_->woken;
+  });
   if (shared_->notices.empty()) return std::nullopt;
   EndpointNotice notice = std::move(shared_->notices.front());
   shared_->notices.pop_front();
@@ -91,6 +106,11 @@ bool NoticeReceiver::disconnected() const {
 
 bool NoticeReceiver::take_overflow() {
   return shared_->overflow.exchange(false, std::memory_order_acquire);
+}
+
+bool NoticeReceiver::take_wake_up() {
+  std::lock_guard<std::mutex> guard(shared_->lock);
+  return std::exchange(shared_->woken, false);
 }
 
 NoticeQueue make_notice_queue(std::size_t capacity) {

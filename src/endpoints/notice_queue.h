@@ -29,6 +29,9 @@ class NoticeSender {
   bool try_send(EndpointNotice&& notice);
   // Notices were lost: raises the queue's overflow flag, which stays up until taken.
   void report_overflow();
+  // Ends the receiver's wait without a notice: something worth a poll changed. Takes no room
+  // in the queue; any number of them before the receiver looks count as one.
+  void wake_up();
 
  private:
   std::shared_ptr<notice_queue_detail::Shared> shared_;
@@ -40,12 +43,16 @@ class NoticeReceiver {
   NoticeReceiver(NoticeReceiver&&) noexcept = default;
   ~NoticeReceiver();
 
-  // Waits up to `timeout` for a notice; returns early, with nothing, once disconnected.
+  // Waits up to `timeout` for a notice; returns early, with nothing, once disconnected or when
+  // woken up.
   std::optional<EndpointNotice> receive_for(std::chrono::nanoseconds timeout);
+  std::optional<EndpointNotice> receive_until(std::chrono::steady_clock::time_point deadline);
   std::optional<EndpointNotice> try_receive();
   bool disconnected() const;
   // Whether notices were lost since the last call; lowers the flag.
   bool take_overflow();
+  // Whether a wake-up came since the last call.
+  bool take_wake_up();
 
  private:
   std::shared_ptr<notice_queue_detail::Shared> shared_;

@@ -73,6 +73,9 @@ class EndpointNotificationSink {
   // Notifications may have been missed (a platform whose connection to the audio service
   // broke); handled like notices that did not fit the queue. Windows never calls it.
   virtual void notices_lost() {}
+  // An audio session appeared, changed or ended, so the next poll may come early. A platform
+  // that learns of it says so; Windows never calls it.
+  virtual void sessions_changed() {}
 };
 
 // Keeps a notification client registered; unregisters and releases it when destroyed.

@@ -117,6 +117,19 @@ TEST(DetectorTest, AFailedPollWritesOneLineAndTheNextPollComparesWithTheLastGood
                 "stderr: capture endpoint: 0x88890004", "audio_process_snapshot"}));
 }
 
+TEST(DetectorTest, ChangedSessionsEndTheWaitQuietly) {
+  FakeAudioPlatform platform(zoom_on_the_microphone());
+  RecordingOutput output;
+  auto detector = start_detector(platform, output, std::chrono::hours(1));
+  ASSERT_TRUE(detector.ok());
+  std::shared_ptr<EndpointNotificationSink> service = platform.notifications();
+  std::thread([service] {
+    for (int i = 0; i < 1000; ++i) service->sessions_changed();
+  }).join();
+  (*detector)->monitoring->wait_for_next_poll();  // an hour unless the wake-up ends it
+  EXPECT_EQ(output.lines, std::vector<std::string>{"started"});
+}
+
 TEST(DetectorTest, TheWaitBlocksForTheIntervalWhenNothingArrives) {
   for (bool registered : {true, false}) {
     FakeAudioScript script = zoom_on_the_microphone();

@@ -302,6 +302,33 @@ def renamed_executable_keeps_its_name(run):
     run.wait(state("zoom", False), "zoom gone", mark)
 
 
+def recorders_are_seen_started(run):
+    # Polls follow the server's news of a stream within milliseconds, right into the moments
+    # when PipeWire has it unlinked or corked: none may be reported idle before it was active.
+    for i in range(200):
+        mark = run.mark()
+        zoom = run.record("zoom")
+        first = run.wait(lambda e: e["type"] == "call_app_mic_state" and e["bundleId"] == "zoom",
+                         "recorder %d seen" % i, mark)
+        assert first["active"] is True and first["pid"] == zoom.pid, (i, first)
+        zoom.stop()
+        run.wait(state("zoom", False), "recorder %d gone" % i, mark)
+
+
+def brief_recorders_start_and_end(run):
+    # A recording that ends before it could be polled is reported with its end or not at all,
+    # as polling would: never started without ending.
+    mark = run.mark()
+    for _ in range(10):
+        zoom = run.record("zoom")
+        time.sleep(0.02)
+        zoom.stop()
+    run.snapshot_after(time.time() + 0.5, mark)
+    states = [e["active"] for e in app_events(run.since(mark), "zoom")
+              if e["type"] == "call_app_mic_state"]
+    assert states == [True, False] * (len(states) // 2), states
+
+
 def native_recorders(run):
     # pw-cat's stream carries no process id; its client does, checked by the server.
     mark = run.mark()
@@ -330,6 +357,8 @@ SCENARIOS = [
     ("playback only is renderActive", playback_only),
     ("no pid of this machine, no UTF-8 name, or a monitor: skipped", sessions_that_are_skipped),
     ("a renamed executable keeps its name", renamed_executable_keeps_its_name),
+    ("200 recorders: each first seen active", recorders_are_seen_started),
+    ("brief recorders: started and ended, or not seen", brief_recorders_start_and_end),
     ("no state changes, nothing on stderr", quiet_run),
 ]
 if PIPEWIRE:

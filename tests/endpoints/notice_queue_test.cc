@@ -65,6 +65,19 @@ TEST(NoticeQueueTest, TimedReceiveWakesOnASendFromAnotherThread) {
   EXPECT_EQ(id_of(*n), "late");
 }
 
+TEST(NoticeQueueTest, WakeUpsEndTheWaitWithoutTakingRoom) {
+  NoticeQueue q = make_notice_queue(1);
+  std::thread producer([sender = q.sender]() mutable {
+    for (int i = 0; i < 300; ++i) sender.wake_up();
+  });
+  producer.join();
+  EXPECT_FALSE(q.receiver.receive_for(std::chrono::minutes(5)));
+  EXPECT_TRUE(q.receiver.take_wake_up());
+  EXPECT_FALSE(q.receiver.take_wake_up());  // however many came, one
+  EXPECT_TRUE(q.sender.try_send(added("fits")));
+  EXPECT_FALSE(q.receiver.take_overflow());
+}
+
 TEST(NoticeQueueTest, TimedReceiveGivesNothingAfterItsTimeout) {
   NoticeQueue q = make_notice_queue();
   EXPECT_FALSE(q.receiver.receive_for(milliseconds(1)));

@@ -154,7 +154,8 @@ class Subscription final : public EndpointRegistration {
     pa_context* context = context_.get();
     const auto mask = static_cast<pa_subscription_mask_t>(
         PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER |
-        PA_SUBSCRIPTION_MASK_CARD);
+        PA_SUBSCRIPTION_MASK_CARD | PA_SUBSCRIPTION_MASK_SINK_INPUT |
+        PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
     forget(request_subscription(context, mask, listing));
     for (const Asked what : {Asked::sinks, Asked::sources, Asked::server_info}) {
       forget(request(context, what, listing));
@@ -200,6 +201,9 @@ class Subscription final : public EndpointRegistration {
         // A card's port can be plugged or unplugged without a sink or source event.
         forget(pa_context_get_sink_info_list(context, on_sink, userdata));
         return forget(pa_context_get_source_info_list(context, on_source, userdata));
+      case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
+      case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
+        return self(userdata).sink_->sessions_changed();
       default:
         return;
     }

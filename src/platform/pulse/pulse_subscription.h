@@ -8,7 +8,7 @@
 namespace kolvex::pulse {
 
 // Endpoint notifications from a libpulse subscription, on libpulse's own thread and its own
-// connection. Fails only when no such thread can be
+// connection, and a wake-up for every change of a session. Fails only when no such thread can be
 // had. A connection that fails, at start or later, is tried again every second; the loss is
 // reported to the sink as lost notices, and again once a new connection has listed the endpoints
 // afresh, since whatever changed in between was never announced.
