@@ -230,7 +230,7 @@ TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenRep
     run_pass(*detector);
     std::vector<std::string> expected;
     std::vector<std::string> looked_up;
-    for (int i = 0; i < 256; ++i) {
+    for (std::uint64_t i = 0; i < 256; ++i) {
       expected.push_back(lifecycle(i + 1, "endpoint_added", "none", "unknown"));
       looked_up.push_back("GetDevice(usb-" + std::to_string(i) + ")");
     }

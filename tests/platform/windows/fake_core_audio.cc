@@ -19,7 +19,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 // What Core Audio answers for an endpoint that is not there.
-constexpr HRESULT NOT_FOUND = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+constexpr HRESULT NOT_FOUND = __HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 
 std::string utf8(std::u16string_view text) {
   return utf16_to_utf8_lossy(text);
