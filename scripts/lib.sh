@@ -5,7 +5,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ python3 pkg-config libpulse-dev libgtest-d
 # The audio server and its command-line clients (pactl, pacat).
 AUDIO_PACKAGES=(pulseaudio pulseaudio-utils)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
+# The second compiler, for Linux and for Windows (with lld as the Windows linker).
+CLANG_PACKAGES=(clang lld)
+TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}"
+  "${CLANG_PACKAGES[@]}")
 
 step() { printf '\n== %s\n' "$*"; }
 
