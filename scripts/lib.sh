@@ -7,7 +7,10 @@ BUILD_PACKAGES=(cmake ninja-build g++ python3 pkg-config libpulse-dev libgtest-d
 AUDIO_PACKAGES=(pulseaudio pulseaudio-utils pipewire pipewire-pulse pipewire-bin wireplumber
   dbus-daemon)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
+# The second compiler, for Linux and for Windows (with lld as the Windows linker).
+CLANG_PACKAGES=(clang lld)
+TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}"
+  "${CLANG_PACKAGES[@]}")
 
 step() { printf '\n== %s\n' "$*"; }
 

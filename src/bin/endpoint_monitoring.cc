@@ -28,7 +28,9 @@ EndpointMonitoring::EndpointMonitoring(NoticeReceiver receiver,
     : receiver_(std::move(receiver)),
       registration_(std::move(registration)),
       lifecycle_(std::move(lifecycle)),
-      poll_interval_(poll_interval) {}
+      poll_interval_(poll_interval) {
+  if (registration_) release_on_fault_.emplace([this] { registration_.reset(); });
+}
 
 std::unique_ptr<EndpointMonitoring> start_endpoint_monitoring(
     AudioDeviceEnumerator& enumerator, EventSink& sink, std::chrono::nanoseconds poll_interval) {

@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 
 #include "endpoints/device_lifecycle.h"
 #include "endpoints/notice_queue.h"
+#include "output/diagnostics.h"
 #include "output/event_output.h"
 #include "platform/audio_platform.h"
 
@@ -28,6 +30,9 @@ class EndpointMonitoring {
  private:
   NoticeReceiver receiver_;
   std::unique_ptr<EndpointRegistration> registration_;
+  // A fault exit leaves the loop without destructors; the registration is undone there too.
+  // Declared after it, so that it goes first.
+  std::optional<ReleaseOnFaultExit> release_on_fault_;
   DeviceLifecycle lifecycle_;
   std::chrono::nanoseconds poll_interval_;
 };

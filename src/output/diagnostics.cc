@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 namespace kolvex {
 namespace {
@@ -13,6 +15,18 @@ std::optional<OsError> write_pieces(std::initializer_list<std::string_view> piec
     if (std::optional<OsError> error = write_std_stream(StdStream::err, piece)) return error;
   }
   return std::nullopt;
+}
+
+struct FaultReleases {
+  // Recursive: a release runs with it held, and may destroy another ReleaseOnFaultExit or fault
+  // in its turn on that same thread.
+  std::recursive_mutex lock;
+  std::vector<const std::function<void()>*> registered;
+};
+
+FaultReleases& fault_releases() {
+  static FaultReleases* releases = new FaultReleases;
+  return *releases;
 }
 
 }  // namespace
@@ -49,7 +63,32 @@ std::string write_failure_text(StdStream stream, const OsError& error) {
 void exit_with_fault(std::string_view failure_text) {
   // Nothing more can be reported if standard error fails too.
   (void)write_pieces({"fatal error in thread 'main':\n", failure_text, "\n"});
+  FaultReleases& releases = fault_releases();
+  // Never unlocked: no release may be destroyed on another thread while or after it runs.
+  releases.lock.lock();
+  const auto registered = std::exchange(releases.registered, {});
+  // Latest first, as destructors would run.
+  for (auto it = registered.rbegin(); it != registered.rend(); ++it) {
+    try {
+      (**it)();
+    } catch (...) {
+      // The exit is decided; a release that fails does not change it.
+    }
+  }
   std::_Exit(101);
+}
+
+ReleaseOnFaultExit::ReleaseOnFaultExit(std::function<void()> release)
+    : release_(std::move(release)) {
+  FaultReleases& releases = fault_releases();
+  std::lock_guard<std::recursive_mutex> guard(releases.lock);
+  releases.registered.push_back(&release_);
+}
+
+ReleaseOnFaultExit::~ReleaseOnFaultExit() {
+  FaultReleases& releases = fault_releases();
+  std::lock_guard<std::recursive_mutex> guard(releases.lock);
+  std::erase(releases.registered, &release_);
 }
 
 }  // namespace kolvex

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -23,7 +24,23 @@ void report_poll_failure(const ErrorValue& error);
 std::string write_failure_text(StdStream stream, const OsError& error);
 
 // The process cannot go on: report it on standard error, naming the main thread, with the
-// failure text on a line of its own, and exit with status 101.
+// failure text on a line of its own, run what ReleaseOnFaultExit holds, and exit with status 101.
 [[noreturn]] void exit_with_fault(std::string_view failure_text);
+
+// While it lives, `release` runs on a fault exit, after the report. That exit runs no
+// destructors, so this is how what the process holds outside itself (a notification client
+// registered with the audio service) is still given back. `release` runs on the faulting
+// thread, possibly inside an output call: it must neither write output nor wait for the
+// thread that writes it.
+class ReleaseOnFaultExit {
+ public:
+  explicit ReleaseOnFaultExit(std::function<void()> release);
+  ReleaseOnFaultExit(const ReleaseOnFaultExit&) = delete;
+  ReleaseOnFaultExit& operator=(const ReleaseOnFaultExit&) = delete;
+  ~ReleaseOnFaultExit();
+
+ private:
+  const std::function<void()> release_;
+};
 
 }  // namespace kolvex

@@ -26,12 +26,13 @@ class JsonObject {
   void insert(std::string key, JsonValue value);
   const JsonValue* find(std::string_view key) const;
 
-  std::vector<Member>::const_iterator begin() const { return members_.begin(); }
-  std::vector<Member>::const_iterator end() const { return members_.end(); }
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-
-  friend bool operator==(const JsonObject&, const JsonObject&) = default;
+  // Defined after JsonValue: the members' vector may be named while JsonValue is incomplete,
+  // but not used.
+  std::vector<Member>::const_iterator begin() const;
+  std::vector<Member>::const_iterator end() const;
+  std::size_t size() const;
+  bool empty() const;
+  friend bool operator==(const JsonObject& a, const JsonObject& b);
 
  private:
   std::vector<Member> members_;
@@ -71,5 +72,21 @@ class JsonValue {
  private:
   Storage storage_;
 };
+
+inline std::vector<JsonObject::Member>::const_iterator JsonObject::begin() const {
+  return members_.begin();
+}
+inline std::vector<JsonObject::Member>::const_iterator JsonObject::end() const {
+  return members_.end();
+}
+inline std::size_t JsonObject::size() const {
+  return members_.size();
+}
+inline bool JsonObject::empty() const {
+  return members_.empty();
+}
+inline bool operator==(const JsonObject& a, const JsonObject& b) {
+  return a.members_ == b.members_;
+}
 
 }  // namespace kolvex

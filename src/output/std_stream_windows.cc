@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "output/std_stream.h"
@@ -15,6 +16,11 @@ std::string& console_pending(StdStream stream) {
   return *pending[stream == StdStream::out ? 0 : 1];
 }
 
+// A write that succeeds without taking anything (a full pipe in non-blocking mode) is tried
+// again after this pause, as a blocking write would wait: the consumer loses nothing, and a
+// reader that has stalled costs a wake-up now and then instead of a core.
+constexpr DWORD FULL_PIPE_PAUSE_MS = 10;
+
 std::optional<OsError> last_error() {
   const DWORD code = GetLastError();
   // The handle went away under us: the same as having no stream at all.
@@ -27,6 +33,7 @@ std::optional<OsError> write_file(HANDLE handle, std::string_view bytes) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 0x7FFFFFFF));
     DWORD written = 0;
     if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) return last_error();
+    if (written == 0) Sleep(FULL_PIPE_PAUSE_MS);
     bytes.remove_prefix(written);
   }
   return std::nullopt;
@@ -47,6 +54,7 @@ std::optional<OsError> write_console(HANDLE handle, std::string& pending, std::s
     if (!WriteConsoleW(handle, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr)) {
       return last_error();
     }
+    if (written == 0) Sleep(FULL_PIPE_PAUSE_MS);
     rest.remove_prefix(written);
   }
   return std::nullopt;

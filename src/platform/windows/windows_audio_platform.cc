@@ -23,8 +23,9 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 // An endpoint id that is not valid Unicode. Windows has no HRESULT of its own for it, so it
-// borrows the one its converters report.
-constexpr HRESULT INVALID_UNICODE = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+// borrows the one its converters report. The macro form: the SDK's HRESULT_FROM_WIN32 is a
+// function that a constant expression cannot call.
+constexpr HRESULT INVALID_UNICODE = __HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
 
 Result<std::string> endpoint_id(IMMDevice& device) {
   CoTaskString id;

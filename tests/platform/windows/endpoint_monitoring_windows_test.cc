@@ -5,6 +5,8 @@
 #include <wrl/client.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -167,6 +169,32 @@ TEST_F(EndpointMonitoringWindowsTest, TheRegistrationLastsUntilTheDetectorIsDest
   expect_all_released(fake);
 }
 
+// A fault exit runs no destructors, yet the client is unregistered on the way out, once, after
+// the report. The calls are echoed to standard error as they come, as nothing else survives.
+TEST_F(EndpointMonitoringWindowsTest, AFaultExitUnregistersTheClientAfterTheReport) {
+  const auto run_with_reader_gone = [] {
+    HANDLE reader = nullptr, writer = nullptr;
+    if (!CreatePipe(&reader, &writer, nullptr, 0)) std::_Exit(2);
+    CloseHandle(reader);
+    SetStdHandle(STD_OUTPUT_HANDLE, writer);
+    FakeCoreAudio fake(mic_and_speaker());
+    fake.echo_calls(stderr);
+    auto platform = make_windows_audio_platform();
+    (void)run_detector(*platform);
+  };
+  std::string expected_stderr;
+  for (const std::string& call :
+       concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER}, FLOW_CACHE_BUILD)) {
+    expected_stderr += "call: " + call + "\n";
+  }
+  // "started" is the first line, and the pipe's reader is gone: error 232.
+  expected_stderr += "fatal error in thread 'main':\nfailed printing to stdout: " +
+                     system_text(static_cast<HRESULT>(ERROR_NO_DATA)) + " (os error 232)\n" +
+                     "call: " + UNREGISTER + "\n";
+  EXPECT_EXIT(run_with_reader_gone(), ::testing::ExitedWithCode(101),
+              ::testing::Eq(expected_stderr));
+}
+
 TEST_F(EndpointMonitoringWindowsTest, AFailedRegistrationIsTheFirstLineAndIsNeverUndone) {
   CoreAudioScript script = mic_and_speaker();
   script.outcomes[Call::register_client] = returns(E_ACCESSDENIED);
@@ -230,7 +258,7 @@ TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenRep
     run_pass(*detector);
     std::vector<std::string> expected;
     std::vector<std::string> looked_up;
-    for (int i = 0; i < 256; ++i) {
+    for (std::uint64_t i = 0; i < 256; ++i) {
       expected.push_back(lifecycle(i + 1, "endpoint_added", "none", "unknown"));
       looked_up.push_back("GetDevice(usb-" + std::to_string(i) + ")");
     }

@@ -19,7 +19,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 // What Core Audio answers for an endpoint that is not there.
-constexpr HRESULT NOT_FOUND = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+constexpr HRESULT NOT_FOUND = __HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
 
 std::string utf8(std::u16string_view text) {
   return utf16_to_utf8_lossy(text);
@@ -176,6 +176,7 @@ FreeWatch& free_watch() {
 struct FakeCoreAudio::State {
   CoreAudioScript script;
   std::vector<std::string> calls;
+  std::FILE* echo = nullptr;
   std::vector<std::pair<std::string, std::unique_ptr<CountedObject>>> objects;
   FreeWatch& free_watch = win::free_watch();
 
@@ -186,7 +187,13 @@ struct FakeCoreAudio::State {
     objects.emplace_back(std::move(name), std::move(object));
     return made;
   }
-  void log(std::string call) { calls.push_back(std::move(call)); }
+  void log(std::string call) {
+    if (echo != nullptr) {
+      std::fprintf(echo, "call: %s\n", call.c_str());
+      std::fflush(echo);
+    }
+    calls.push_back(std::move(call));
+  }
   const Outcomes* flow_outcomes(EDataFlow flow) const {
     const auto it = script.flow_outcomes.find(flow);
     return it == script.flow_outcomes.end() ? nullptr : &it->second;
@@ -577,6 +584,10 @@ void FakeCoreAudio::revoke() {
 
 const std::vector<std::string>& FakeCoreAudio::calls() const {
   return state_->calls;
+}
+
+void FakeCoreAudio::echo_calls(std::FILE* out) {
+  state_->echo = out;
 }
 
 std::vector<std::string> FakeCoreAudio::unreleased() const {

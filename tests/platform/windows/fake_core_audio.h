@@ -6,6 +6,7 @@
 #include <mmdeviceapi.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -93,6 +94,9 @@ class FakeCoreAudio {
 
   // Every scripted call received, with its arguments, in order.
   const std::vector<std::string>& calls() const;
+  // From now on also writes each call to `out` as it is received, as a line "call: <call>": a
+  // process that ends without destructors keeps no other record of them.
+  void echo_calls(std::FILE* out);
   // Objects still referenced or released once too often, e.g. "IMMDevice mic: 1 reference".
   // Meaningful once the code under test is done and the class is revoked.
   std::vector<std::string> unreleased() const;

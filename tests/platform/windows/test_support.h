@@ -8,7 +8,8 @@
 
 namespace kolvex::win {
 
-// The calling thread in the multithreaded apartment for the life of the object.
+// The calling thread in the multithreaded apartment for the life of the object, and without COM
+// error information after it.
 class ComThread {
  public:
   ComThread();
