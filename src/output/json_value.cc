@@ -24,6 +24,10 @@ void JsonObject::insert(std::string key, JsonValue value) {
   }
 }
 
+bool operator==(const JsonObject& a, const JsonObject& b) {
+  return a.members_ == b.members_;
+}
+
 const JsonValue* JsonObject::find(std::string_view key) const {
   auto it = std::lower_bound(members_.begin(), members_.end(), key,
                              [](const Member& m, std::string_view k) { return m.first < k; });

@@ -28,10 +28,10 @@ class JsonObject {
 
   std::vector<Member>::const_iterator begin() const { return members_.begin(); }
   std::vector<Member>::const_iterator end() const { return members_.end(); }
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-
-  friend bool operator==(const JsonObject&, const JsonObject&) = default;
+  // Defined where JsonValue is complete: clang instantiates what they use at once.
+  std::size_t size() const;
+  bool empty() const;
+  friend bool operator==(const JsonObject& a, const JsonObject& b);
 
  private:
   std::vector<Member> members_;
@@ -71,5 +71,12 @@ class JsonValue {
  private:
   Storage storage_;
 };
+
+inline std::size_t JsonObject::size() const {
+  return members_.size();
+}
+inline bool JsonObject::empty() const {
+  return members_.empty();
+}
 
 }  // namespace kolvex
