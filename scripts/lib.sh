@@ -5,7 +5,12 @@ BUILD_PACKAGES=(cmake ninja-build g++ python3 pkg-config libpulse-dev libgtest-d
 # The audio server and its command-line clients (pactl, pacat).
 AUDIO_PACKAGES=(pulseaudio pulseaudio-utils)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
+# libFuzzer and its sanitizers come with Debian's clang.
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+# The schema check of every event line, the Node.js example, and the .deb (dpkg-shlibdeps
+# reads its dependencies from the program, found with `file`).
+TEST_PACKAGES=(clang-format libicu-dev python3-jsonschema nodejs dpkg-dev file
+  "${FUZZ_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
 
 step() { printf '\n== %s\n' "$*"; }
 
