@@ -25,7 +25,4 @@ std::optional<std::u32string> decode_utf8(std::string_view bytes);
 // strings are taken as they are; whether they are UTF-8 is decode_utf8's question.
 std::optional<JsonValue> parse_compact_json(std::string_view text);
 
-// Equal, with doubles compared bit for bit (so 0.0 and -0.0 differ).
-bool same(const JsonValue& a, const JsonValue& b);
-
 }  // namespace kolvex::fuzz
