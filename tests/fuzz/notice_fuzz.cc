@@ -45,10 +45,15 @@ struct CheckingSink : EventSink {
     const bool has_state = change == "endpoint_state_changed";
     if (has_state) word("state", {"active", "disabled", "not_present", "unplugged", "unknown"});
     require(members.size() == (has_state ? 8u : 7u), "no member is missing or extra", line);
-    require(*members.find("contractVersion") == JsonValue(1), "contractVersion is 1", line);
-    require(*members.find("sequence") == JsonValue(++count), "sequence counts the events", line);
-    const double* ts = std::get_if<double>(&members.find("ts")->storage());
-    require(ts && std::isfinite(*ts) && *ts >= 0, "ts is a time", line);
+    const auto has = [&](std::string_view key, const JsonValue& expected) {
+      const JsonValue* value = members.find(key);
+      return value != nullptr && *value == expected;
+    };
+    require(has("contractVersion", 1), "contractVersion is 1", line);
+    require(has("sequence", ++count), "sequence counts the events", line);
+    const JsonValue* ts = members.find("ts");
+    const double* seconds = ts ? std::get_if<double>(&ts->storage()) : nullptr;
+    require(seconds && std::isfinite(*seconds) && *seconds >= 0, "ts is a time", line);
   }
   std::uint64_t count = 0;
 };
