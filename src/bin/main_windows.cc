@@ -9,7 +9,7 @@ int main(int argc, char** argv) {
   kolvex::answer_command_line(
       argc, argv,
       {.name = "kolvex-mic-detector-win",
-       .docs_location = "which comes in the docs folder beside the program"});
+       .docs_location = "found beside the program, in the folder its ZIP unpacks to"});
   kolvex::Status com = kolvex::win::initialize_com();
   if (!com.ok()) kolvex::exit_with_startup_error(com.error());
   const std::unique_ptr<kolvex::AudioPlatform> platform =
