@@ -7,10 +7,13 @@ BUILD_PACKAGES=(cmake ninja-build g++ python3 pkg-config libpulse-dev libgtest-d
 AUDIO_PACKAGES=(pulseaudio pulseaudio-utils pipewire pipewire-pulse pipewire-bin wireplumber
   dbus-daemon)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-# The second compiler, for Linux and for Windows (with lld as the Windows linker).
-CLANG_PACKAGES=(clang lld)
-TEST_PACKAGES=(clang-format libicu-dev "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}"
-  "${CLANG_PACKAGES[@]}")
+# The second compiler, for Linux and for Windows (with lld as the Windows linker); libFuzzer
+# and its sanitizers come with it.
+CLANG_PACKAGES=(clang lld clang-14 libclang-rt-14-dev)
+# The schema check of every event line, the Node.js example, and the .deb (dpkg-shlibdeps
+# reads its dependencies from the program, found with `file`).
+TEST_PACKAGES=(clang-format libicu-dev python3-jsonschema nodejs dpkg-dev file
+  "${CLANG_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
 
 step() { printf '\n== %s\n' "$*"; }
 

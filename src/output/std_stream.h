@@ -30,7 +30,8 @@ class TerminationSignalsHeld {
   TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
 
  private:
-  unsigned held_ = 0;  // the signals this hold blocked, so that it unblocks no others
+  // The signals this hold blocked, so that it unblocks no others; none on Windows.
+  [[maybe_unused]] unsigned held_ = 0;
 };
 
 // Hands every byte to the operating system, retrying partial writes. A process that has no

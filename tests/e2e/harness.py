@@ -3,8 +3,10 @@ consumer would run it, and checks on what it writes."""
 
 import contextlib
 import fcntl
+import functools
 import json
 import os
+import re
 import select
 import shutil
 import signal
@@ -12,6 +14,11 @@ import subprocess
 import tempfile
 import threading
 import time
+
+import jsonschema
+
+SCHEMA_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                           "events.schema.json")
 
 
 class PulseServer:
@@ -115,6 +122,7 @@ class Detector:
     def __init__(self, argv, env, workdir):
         self.out_path = os.path.join(workdir, "stdout")
         self.err_path = os.path.join(workdir, "stderr")
+        self.parsed = []  # the file only grows: each line is checked once
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
             self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=out,
                                             stderr=err, env=env, start_new_session=True)
@@ -125,7 +133,9 @@ class Detector:
         return data.split(b"\n")[:-1]
 
     def events(self):
-        return [parse_event(line) for line in self.lines()]
+        lines = self.lines()
+        self.parsed += [parse_event(line) for line in lines[len(self.parsed):]]
+        return list(self.parsed)
 
     def stderr(self):
         with open(self.err_path, "rb") as f:
@@ -143,9 +153,22 @@ class Detector:
         os.kill(self.process.pid, signal.SIGCONT)
 
     def stop(self):
+        """Ends the run; every line it wrote must have been an event."""
         if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGKILL)
         self.process.wait(timeout=30)
+        self.events()
+
+
+@functools.lru_cache(maxsize=None)
+def validator(event_type=None):
+    """The schema's validator; for a type it names, the validator of that type's branch alone,
+    whose complaints are clearer than those of a whole oneOf."""
+    with open(SCHEMA_PATH) as f:
+        schema = json.load(f)
+    if event_type in schema["$defs"]:
+        schema = {"$ref": "#/$defs/" + event_type, "$defs": schema["$defs"]}
+    return jsonschema.Draft202012Validator(schema)
 
 
 class StallableDetector(Detector):
@@ -212,16 +235,36 @@ class StallableDetector(Detector):
 
 
 def parse_event(line):
-    """One stdout line: exactly one compact JSON object with a type and a double ts."""
+    """One stdout line: exactly one compact JSON object that the published schema accepts,
+    with a double ts."""
     assert line.endswith(b"}") and b"\r" not in line, line
     event = json.loads(line)
     assert isinstance(event, dict), line
     assert isinstance(event.get("type"), str), line
     assert isinstance(event.get("ts"), float), line
+    if not validator().is_valid(event):
+        errors = validator(event.get("type")).iter_errors(event)
+        raise AssertionError("not in the schema: %s: %s" %
+                             (jsonschema.exceptions.best_match(errors).message, line))
     # Our writer and Python's agree byte for byte on everything the detector writes.
     assert json.dumps(event, separators=(",", ":"), sort_keys=True,
                       ensure_ascii=False).encode() == line, line
     return event
+
+
+def check_answers(command, name, env):
+    """--help, -h and --version: answered on stdout alone, with exit status 0, by a program that
+    `env` keeps from starting for real (it would exit 1)."""
+    runs = {arg: subprocess.run(command + [arg], env=env, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=120)
+            for arg in ("--help", "-h", "--version")}
+    for arg, result in runs.items():
+        assert (result.returncode, result.stderr) == (0, b""), (arg, result)
+    assert runs["-h"].stdout == runs["--help"].stdout
+    usage = runs["--help"].stdout.decode()
+    assert usage.startswith("Usage: %s [--help | --version]\n" % name), usage
+    assert "docs/events.md" in usage and "\r" not in usage, usage
+    assert re.fullmatch(rb"%s \d+\.\d+\.\d+\n" % name.encode(), runs["--version"].stdout), runs
 
 
 class TestRun:

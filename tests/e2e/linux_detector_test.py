@@ -12,8 +12,8 @@ import sys
 import tempfile
 import time
 
-from harness import (Client, Detector, PulseServer, StallableDetector, TestRun, parse_event,
-                     wait_for)
+from harness import (Client, Detector, PulseServer, StallableDetector, TestRun, check_answers,
+                     parse_event, wait_for)
 from pipewire_server import PipeWireServer
 
 EXE = sys.argv[1]
@@ -529,6 +529,22 @@ def no_server_at_start(pulse):
     assert result.stderr == b"Error: Connection refused (0xA0500006)\n", result.stderr
 
 
+def questions_answered_without_a_server(pulse):
+    check_answers([EXE], "kolvex-mic-detector",
+                  dict(os.environ, PULSE_SERVER="unix:" + pulse.dir + "/none"))
+
+
+def other_arguments_ignored(pulse, workdir):
+    detector = Detector([EXE, "--verbose", "-v", "help", "--help=no"],
+                        dict(os.environ, **pulse.env), workdir)
+    try:
+        detector.wait_for_events(lambda events: events and events[-1]["type"] ==
+                                 "audio_process_snapshot", "a snapshot")
+    finally:
+        detector.stop()
+    assert detector.events()[0]["type"] == "started", detector.events()
+
+
 def reader_gone(pulse):
     detector = subprocess.Popen([EXE], env=dict(os.environ, **pulse.env),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -538,6 +554,7 @@ def reader_gone(pulse):
     stderr = detector.stderr.read().decode()
     status = detector.wait(timeout=60)
     assert b'"type":"started"' in first, first
+    parse_event(first[:-1])
     assert status == 101, (status, stderr)
     assert "failed printing to stdout: Broken pipe (os error 32)" in stderr.splitlines(), stderr
 
@@ -571,6 +588,10 @@ def main():
                    lambda: signals_never_cut_a_line(pulse, bindir))
         test.check("no server at start: one Error line, exit 1", lambda: no_server_at_start(pulse))
         test.check("reader gone: fault report, exit 101", lambda: reader_gone(pulse))
+        test.check("--help, -h, --version: answered, exit 0",
+                   lambda: questions_answered_without_a_server(pulse))
+        with tempfile.TemporaryDirectory() as work:
+            test.check("any other argument is ignored", lambda: other_arguments_ignored(pulse, work))
     return test.finish()
 
 

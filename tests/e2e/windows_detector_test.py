@@ -8,7 +8,7 @@ import subprocess
 import sys
 import tempfile
 
-from harness import Detector, PulseServer, TestRun, wait_for
+from harness import Detector, PulseServer, TestRun, check_answers, parse_event
 
 EXE = sys.argv[1]
 
@@ -58,6 +58,7 @@ def reader_gone(pulse):
     stderr = detector.stderr.read().decode()
     status = detector.wait(timeout=120)
     assert b'"type":"started"' in first, first
+    parse_event(first[:-1])
     assert status == 101, (status, stderr)
     lines = stderr.splitlines()
     assert any("'main'" in line for line in lines), stderr
@@ -66,12 +67,19 @@ def reader_gone(pulse):
                for line in lines), stderr
 
 
+def questions_answered_without_audio(pulse):
+    check_answers(["wine", EXE], "kolvex-mic-detector-win",
+                  wine_env(pulse, WINEDLLOVERRIDES="mmdevapi=d"))
+
+
 def main():
     run = TestRun()
     with PulseServer() as pulse:
         run.check("started first, then a snapshot every two seconds", lambda: started_then_polls(pulse))
         run.check("no device enumerator: one Error line, exit 1", lambda: enumerator_unavailable(pulse))
         run.check("reader gone: fault report, exit 101", lambda: reader_gone(pulse))
+        run.check("--help, -h, --version: answered, exit 0",
+                  lambda: questions_answered_without_audio(pulse))
     return run.finish()
 
 

@@ -123,6 +123,8 @@ class FakeAudioPlatform : public AudioPlatform {
   // Every call in order, e.g. "item(capture,1)", "session(render,0,2)",
   // "id(default,capture,console)".
   const std::vector<std::string>& calls() const { return calls_; }
+  // For runs too long to keep every call.
+  void forget_calls() { calls_.clear(); }
   // Endpoints fetched while an endpoint or its sessions were still alive, and sessions fetched
   // while another session was: a platform object held across its scope.
   int scope_overlaps() const { return scope_overlaps_; }

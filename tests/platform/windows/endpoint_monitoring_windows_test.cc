@@ -273,5 +273,49 @@ TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenRep
   expect_all_released(fake);
 }
 
+// The soak of the real COM layer: the main loop with no wait, sessions and processes that
+// change every poll, notifications from the service's thread and a failing listing now and then.
+TEST_F(EndpointMonitoringWindowsTest, AThousandChangingPollsLeaveEveryInterfaceReleased) {
+  CoreAudioScript script = mic_and_speaker();
+  script.capture_defaults = {{eCommunications, u"mic"}, {eConsole, u"mic"}};
+  FakeCoreAudio fake(std::move(script));
+  constexpr int POLLS = 1000;
+  {
+    auto platform = make_windows_audio_platform();
+    Result<std::unique_ptr<Detector>> detector =
+        start_detector(*platform, output_, std::chrono::nanoseconds(0));
+    ASSERT_TRUE(detector.ok());
+    for (int poll = 0; poll < POLLS; ++poll) {
+      CoreAudioScript& s = fake.script();
+      // This test program is a process that can be identified; the others are gone.
+      s.endpoints[0].sessions = {
+          {GetCurrentProcessId(),
+           poll % 3 ? AudioSessionStateActive : AudioSessionStateInactive,
+           {}},
+          {static_cast<std::uint32_t>(100000 + poll % 7 * 4), AudioSessionStateActive, {}}};
+      s.endpoints[1].sessions = {{GetCurrentProcessId(), AudioSessionStateActive, {}}};
+      s.flow_outcomes[eCapture].clear();
+      if (poll % 100 == 99) s.flow_outcomes[eCapture][Call::enum_endpoints] = returns(E_FAIL);
+      if (poll % 10 == 0) {
+        fake.notify([poll](IMMNotificationClient& client) {
+          client.OnDeviceAdded((L"usb-" + std::to_wstring(poll % 30)).c_str());
+          client.OnDeviceStateChanged(L"spk",
+                                      poll % 20 ? DEVICE_STATE_UNPLUGGED : DEVICE_STATE_ACTIVE);
+          client.OnDefaultDeviceChanged(eCapture, eConsole, L"mic");
+        });
+      }
+      run_pass(**detector);
+    }
+  }
+  std::size_t snapshots = 0, failures = 0;
+  for (const std::string& line : output_.lines) {
+    snapshots += line.find(R"("type":"audio_process_snapshot")") != std::string::npos;
+    failures += line.starts_with("stderr: ");
+  }
+  EXPECT_EQ(snapshots, POLLS - POLLS / 100);
+  EXPECT_EQ(failures, POLLS / 100u);
+  expect_all_released(fake);
+}
+
 }  // namespace
 }  // namespace kolvex::win

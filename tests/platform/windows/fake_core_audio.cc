@@ -582,6 +582,10 @@ void FakeCoreAudio::revoke() {
   registration_status_ = E_FAIL;
 }
 
+CoreAudioScript& FakeCoreAudio::script() {
+  return state_->script;
+}
+
 const std::vector<std::string>& FakeCoreAudio::calls() const {
   return state_->calls;
 }

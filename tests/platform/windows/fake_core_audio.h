@@ -90,6 +90,8 @@ class FakeCoreAudio {
   ~FakeCoreAudio();
 
   HRESULT registration_status() const { return registration_status_; }
+  // To change between polls, while no object made from the script is alive.
+  CoreAudioScript& script();
   void revoke();
 
   // Every scripted call received, with its arguments, in order.
