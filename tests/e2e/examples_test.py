@@ -50,10 +50,10 @@ def consumer_follows_a_meeting(pulse, example, bindir):
             wait_for(lambda: said("detector exited with status 101; starting it again in 1 s"),
                      "the restart after status 101")
             wait_for(lambda: said("detector started"), "the second detector")
-            zoom = Client(pulse, bindir, "Zoom.exe", "--record", "--raw", "-d", "mic")
+            zoom = Client(pulse, bindir, "zoom", "--record", "--raw", "-d", "mic")
             try:
-                wait_for(lambda: said("meeting started: Zoom (Zoom.exe)"), "the meeting")
-                assert said("microphone in use: Zoom (Zoom.exe, pid %d)" % zoom.pid), read(out)
+                wait_for(lambda: said("meeting started: Zoom (zoom)"), "the meeting")
+                assert said("microphone in use: Zoom (zoom, pid %d)" % zoom.pid), read(out)
             finally:
                 zoom.stop()
             wait_for(lambda: said("meeting ended"), "the meeting's end")
