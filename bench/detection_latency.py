@@ -16,6 +16,7 @@ detector's CPU time over that time, as a share of one core, and its polls per se
 import argparse
 import os
 import queue
+import random
 import re
 import shutil
 import statistics
@@ -86,14 +87,15 @@ class Bench:
             index = new.search(line).group(1)
             seen, _ = self.next_line(lambda tag, l: tag == "detector" and state(l, True))
             started.append(seen - reported)
-            time.sleep(0.3)
+            # A pause of its own each time, so that starts and ends fall anywhere between polls.
+            time.sleep(random.uniform(0.3, 2.3))
             recorder.terminate()
             recorder.wait()
             removed = rb"Event 'remove' on source-output #" + index
             reported, _ = self.next_line(lambda tag, l: tag == "server" and l.startswith(removed))
             seen, _ = self.next_line(lambda tag, l: tag == "detector" and state(l, False))
             ended.append(seen - reported)
-            time.sleep(0.3)
+            time.sleep(random.uniform(0.3, 2.3))
         return started, ended
 
     def churn(self, seconds=30.0, recorders=30, period=0.1):
