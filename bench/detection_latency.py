@@ -28,6 +28,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from harness import PulseServer, parse_event  # noqa: E402
+from linux_poll_bench import cpu_seconds  # noqa: E402
 from pipewire_server import PipeWireServer  # noqa: E402
 
 
@@ -36,14 +37,6 @@ def stamped_lines(stream, into, tag, snapshots):
         if b'"audio_process_snapshot"' in line:
             snapshots.append(line)
         into.put((time.monotonic(), tag, line.rstrip(b"\n")))
-
-
-def cpu_seconds(pid):
-    total = 0
-    for tid in os.listdir("/proc/%d/task" % pid):
-        with open("/proc/%d/task/%s/schedstat" % (pid, tid)) as f:
-            total += int(f.read().split()[0])
-    return total / 1e9
 
 
 def percentile(values, share):

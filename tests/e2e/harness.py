@@ -21,21 +21,41 @@ SCHEMA_PATH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..
                            "events.schema.json")
 
 
-class PulseServer:
+class AudioServer:
+    """A private audio server: started on entry, stopped and its folder removed on exit; pactl
+    against it alone. Subclasses set `dir` and provide env, start() and stop()."""
+
+    def __enter__(self):
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            shutil.rmtree(self.dir, ignore_errors=True)
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def pactl(self, *args):
+        return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
+                              stdin=subprocess.DEVNULL, capture_output=True, text=True)
+
+    def must(self, *args):
+        """pactl that has to succeed; its output."""
+        result = self.pactl(*args)
+        assert result.returncode == 0, (args, result.stderr)
+        return result.stdout.strip()
+
+
+class PulseServer(AudioServer):
     """A PulseAudio server of the test's own with a null sink and a null source."""
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="kolvex-pulse-")
         self.socket = os.path.join(self.dir, "native")
         self.process = None
-
-    def __enter__(self):
-        self.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     @property
     def env(self):
@@ -68,16 +88,6 @@ class PulseServer:
         """The server dies as in a crash, without saying goodbye to its clients."""
         self.process.kill()
         self.process.wait(timeout=30)
-
-    def pactl(self, *args):
-        return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
-                              capture_output=True, text=True)
-
-    def must(self, *args):
-        """pactl that has to succeed; its output."""
-        result = self.pactl(*args)
-        assert result.returncode == 0, (args, result.stderr)
-        return result.stdout.strip()
 
     def add_source(self, name):
         """A further null microphone; the module index, for unload-module."""
@@ -179,6 +189,7 @@ class StallableDetector(Detector):
     def __init__(self, argv, env, workdir):
         self.out_path = os.path.join(workdir, "stdout")
         self.err_path = os.path.join(workdir, "stderr")
+        self.parsed = []
         read_end, self.write_end = os.pipe()
         fcntl.fcntl(self.write_end, 1031, 4096)  # F_SETPIPE_SZ: the smallest pipe there is
         with open(self.err_path, "wb") as err:

@@ -7,12 +7,11 @@ clients started with `env`. Each daemon runs in a process group of its own and i
 by it; nothing is killed by name."""
 
 import os
-import shutil
 import signal
 import subprocess
 import tempfile
 
-from harness import wait_for
+from harness import AudioServer, wait_for
 
 NULL_DEVICES = """\
 context.objects = [
@@ -36,7 +35,7 @@ _FOREIGN = ("PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR", "PIPEWIRE_CONFIG_DIR",
             "WAYLAND_DISPLAY", "JACK_DEFAULT_SERVER", "PIPEWIRE_DEBUG", "WIREPLUMBER_DEBUG")
 
 
-class PipeWireServer:
+class PipeWireServer(AudioServer):
     """PipeWire of the test's own with a null sink "spk" and a null microphone "mic"
     (both made by the pipewire daemon, so they survive pipewire-pulse restarts)."""
 
@@ -55,19 +54,6 @@ class PipeWireServer:
         with open(os.path.join(self.dir, "config/pipewire/pipewire.conf.d/"
                                "10-null-devices.conf"), "w") as f:
             f.write(NULL_DEVICES)
-
-    def __enter__(self):
-        try:
-            self.start()
-        except BaseException:
-            self.stop()
-            shutil.rmtree(self.dir, ignore_errors=True)
-            raise
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     @property
     def env(self):
@@ -182,16 +168,6 @@ class PipeWireServer:
         """The pulse server dies as in a crash, without saying goodbye to its clients
         (pipewire-pulse only; PipeWire and its nodes stay). start() brings it back."""
         self._end("pipewire-pulse", signal.SIGKILL)
-
-    def pactl(self, *args):
-        return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
-                              stdin=subprocess.DEVNULL, capture_output=True, text=True)
-
-    def must(self, *args):
-        """pactl that has to succeed; its output."""
-        result = self.pactl(*args)
-        assert result.returncode == 0, (args, result.stderr)
-        return result.stdout.strip()
 
     def add_source(self, name):
         """A further null microphone; pipewire-pulse has no module-null-source.
