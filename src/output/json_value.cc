@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "output/text_encoding.h"
+
 namespace kolvex {
 
 JsonObject::JsonObject(std::initializer_list<Member> members) {
@@ -11,6 +13,8 @@ JsonObject::JsonObject(std::initializer_list<Member> members) {
 }
 
 void JsonObject::insert(std::string key, JsonValue value) {
+  // Kept as it will be written, so that the written keys are unique and in order too.
+  if (!is_valid_utf8(key)) key = to_valid_utf8(key);
   if (members_.empty() || members_.back().first < key) {
     members_.emplace_back(std::move(key), std::move(value));
     return;

@@ -22,7 +22,8 @@ class JsonObject {
   JsonObject() = default;
   JsonObject(std::initializer_list<Member> members);
 
-  // Replaces the value of a key that is already present.
+  // Replaces the value of a key that is already present. A key that is not UTF-8 is stored as
+  // it is written, with U+FFFD for what does not decode.
   void insert(std::string key, JsonValue value);
   const JsonValue* find(std::string_view key) const;
 

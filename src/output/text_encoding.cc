@@ -114,6 +114,21 @@ bool is_valid_utf8(std::string_view bytes) {
   return true;
 }
 
+std::string to_valid_utf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const Utf8Sequence sequence = utf8_sequence_at(bytes);
+    if (sequence.valid) {
+      out.append(bytes.substr(0, sequence.length));
+    } else {
+      out += "\xEF\xBF\xBD";
+    }
+    bytes.remove_prefix(sequence.length);
+  }
+  return out;
+}
+
 std::u16string_view trim_trailing_space(std::u16string_view text) {
   while (!text.empty()) {
     const char16_t last = text.back();

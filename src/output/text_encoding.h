@@ -31,6 +31,8 @@ struct Utf8Sequence {
 Utf8Sequence utf8_sequence_at(std::string_view bytes);
 
 bool is_valid_utf8(std::string_view bytes);
+// The bytes with U+FFFD for each maximal subpart that is not UTF-8.
+std::string to_valid_utf8(std::string_view bytes);
 
 // Trailing tab, line feed, vertical tab, form feed, carriage return and blank removed.
 std::u16string_view trim_trailing_space(std::u16string_view text);

@@ -35,6 +35,10 @@ TEST(JsonObjectTest, InsertingAKeyAgainKeepsOneMemberWithTheSecondValue) {
   o.insert("pid", nullptr);
   EXPECT_EQ(o.size(), 1u);
   EXPECT_EQ(to_compact_text(o), R"({"pid":null})");
+  // Keys are kept as they are written: two that are not UTF-8 alike are one key.
+  o.insert("\xFF", 1);
+  o.insert("\xFE", 2);
+  EXPECT_EQ(to_compact_text(o), "{\"pid\":null,\"\xEF\xBF\xBD\":2}");
 }
 
 TEST(JsonValueTest, NonFiniteDoublesBecomeNull) {
