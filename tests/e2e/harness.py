@@ -190,39 +190,55 @@ class StallableDetector(Detector):
         self.out_path = os.path.join(workdir, "stdout")
         self.err_path = os.path.join(workdir, "stderr")
         self.parsed = []
-        read_end, self.write_end = os.pipe()
+        self.read_end, self.write_end = os.pipe()
         fcntl.fcntl(self.write_end, 1031, 4096)  # F_SETPIPE_SZ: the smallest pipe there is
+        os.set_blocking(self.read_end, False)
         with open(self.err_path, "wb") as err:
             self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=self.write_end,
                                             stderr=err, env=env, start_new_session=True)
-        open(self.out_path, "wb").close()
+        self.out = open(self.out_path, "wb", buffering=0)
         self.lock = threading.Lock()
         self.copying = True
         self.filler = 0
-        threading.Thread(target=self._copy, args=(read_end,), daemon=True).start()
+        threading.Thread(target=self._copy, daemon=True).start()
 
-    def _copy(self, read_end):
-        with os.fdopen(read_end, "rb", buffering=0) as pipe, open(self.out_path, "ab") as out:
-            while True:
-                readable, _, _ = select.select([pipe], [], [], 0.05)
-                with self.lock:
-                    if not readable or not self.copying:
-                        continue
-                    data = pipe.read(65536)
-                    if not data:
-                        return
-                    dropped = min(self.filler, len(data))
-                    self.filler -= dropped
-                    out.write(data[dropped:])
-                    out.flush()
+    def _copy(self):
+        more = True
+        while more:
+            select.select([self.read_end], [], [], 0.05)
+            with self.lock:
+                if self.copying:
+                    more = self._copy_what_the_pipe_holds()
+
+    def _copy_what_the_pipe_holds(self):
+        """False once every writer has closed the pipe."""
+        while True:
+            try:
+                data = os.read(self.read_end, 65536)
+            except BlockingIOError:
+                return True
+            if not data:
+                return False
+            dropped = min(self.filler, len(data))
+            self.filler -= dropped
+            self.out.write(data[dropped:])
+
+    def pause(self):
+        super().pause()
+        tasks = "/proc/%d/task" % self.process.pid
+        wait_for(lambda: all(open("%s/%s/stat" % (tasks, task)).read().rsplit(")", 1)[1].split()[0]
+                             in "tT" for task in os.listdir(tasks)), "the detector stopped")
 
     @contextlib.contextmanager
     def stalled(self):
+        """Every line written before it is in the file when the block starts; every line after
+        it comes after the filler."""
+        self.pause()
         with self.lock:
             self.copying = False
+            self._copy_what_the_pipe_holds()
         # The pipe's end is shared with the detector, blocking mode and all: it is held while
         # the pipe is filled without waiting.
-        self.pause()
         os.set_blocking(self.write_end, False)
         filled = 0
         for size in (4096, 512, 64, 8, 1):  # a write that does not fit whole writes nothing
@@ -243,6 +259,10 @@ class StallableDetector(Detector):
     def stop(self):
         super().stop()
         os.close(self.write_end)
+        with self.lock:
+            self.copying = True
+            self._copy_what_the_pipe_holds()
+        self.events()
 
 
 def parse_event(line):
