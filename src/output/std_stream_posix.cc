@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,6 +17,14 @@ namespace {
 bool ignore_sigpipe() {
   signal(SIGPIPE, SIG_IGN);
   return true;
+}
+
+// A descriptor in non-blocking mode (a parent may share one with us) says "full" where a
+// blocking one waits for the reader: wait as it would, so a slow reader is no fault.
+void wait_until_writable(int fd) {
+  pollfd entry{fd, POLLOUT, 0};
+  while (poll(&entry, 1, -1) < 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace
@@ -49,6 +58,10 @@ std::optional<OsError> write_std_stream(StdStream stream, std::string_view bytes
     if (n < 0) {
       const int code = errno;
       if (code == EINTR) continue;
+      if (code == EAGAIN || code == EWOULDBLOCK) {
+        wait_until_writable(fd);
+        continue;
+      }
       if (code == EBADF) return std::nullopt;  // the process was started without this stream
       return OsError{static_cast<std::uint32_t>(code),
                      system_message(static_cast<std::uint32_t>(code))};

@@ -493,28 +493,33 @@ def closed_standard_streams(pulse, workdir):
 def signals_never_cut_a_line(pulse, bindir):
     # The reader stops reading while a snapshot line, many times the line buffer, is half
     # written; a signal then must wait until the line is out, and end the process as usual.
+    # A pipe shared in non-blocking mode is waited on the same way, not taken for a fault.
     recorders = [Client(pulse, bindir, "r%d" % i + "x" * 200, "--record", "--raw", "-d", "mic")
                  for i in range(12)]
     try:
         wait_for(lambda: len(pulse.must("list", "short", "source-outputs").splitlines()) == 12,
                  "twelve recorders")
-        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        for sig, blocking in ((signal.SIGTERM, True), (signal.SIGINT, True),
+                              (signal.SIGHUP, True), (signal.SIGTERM, False)):
             read_end, write_end = os.pipe()
             fcntl.fcntl(write_end, 1031, 4096)  # F_SETPIPE_SZ: the smallest pipe there is
+            os.set_blocking(write_end, blocking)
             detector = subprocess.Popen([EXE], stdin=subprocess.DEVNULL, stdout=write_end,
                                         stderr=subprocess.DEVNULL,
                                         env=dict(os.environ, **pulse.env), start_new_session=True)
             os.close(write_end)
+            waiting = "pipe_write" if blocking else "poll"
             try:
                 full = lambda: fcntl.ioctl(read_end, 0x541B, b"\0\0\0\0")  # FIONREAD
-                wait_for(lambda: int.from_bytes(full(), "little") >= 4096 - 1024 and
-                         "pipe_write" in open("/proc/%d/wchan" % detector.pid).read(),
-                         "the detector blocked on a full pipe")
+                wait_for(lambda: detector.poll() is not None or
+                         int.from_bytes(full(), "little") >= 4096 - 1024 and
+                         waiting in open("/proc/%d/wchan" % detector.pid).read(),
+                         "the detector waiting on a full pipe")
                 detector.send_signal(sig)
                 with os.fdopen(read_end, "rb") as out:
                     data = out.read()
-                assert detector.wait(timeout=60) == -sig, (sig, detector.returncode)
-                assert len(data) > 4096 and data.endswith(b"\n"), (sig, data[-80:])
+                assert detector.wait(timeout=60) == -sig, (sig, blocking, detector.returncode)
+                assert len(data) > 4096 and data.endswith(b"\n"), (sig, blocking, data[-80:])
                 for line in data.split(b"\n")[:-1]:
                     parse_event(line)
             finally:
@@ -588,7 +593,7 @@ def main():
         with tempfile.TemporaryDirectory() as work:
             test.check("closed standard streams are the null device",
                        lambda: closed_standard_streams(pulse, work))
-        test.check("SIGTERM, SIGINT, SIGHUP never cut a line",
+        test.check("SIGTERM, SIGINT, SIGHUP never cut a line; a non-blocking pipe is waited on",
                    lambda: signals_never_cut_a_line(pulse, bindir))
         test.check("no server at start: one Error line, exit 1", lambda: no_server_at_start(pulse))
         test.check("reader gone: fault report, exit 101", lambda: reader_gone(pulse))
