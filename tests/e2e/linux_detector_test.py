@@ -504,9 +504,11 @@ def signals_never_cut_a_line(pulse, bindir):
             read_end, write_end = os.pipe()
             fcntl.fcntl(write_end, 1031, 4096)  # F_SETPIPE_SZ: the smallest pipe there is
             os.set_blocking(write_end, blocking)
+            # A background job of a shell starts with SIGINT ignored, and so would the detector.
             detector = subprocess.Popen([EXE], stdin=subprocess.DEVNULL, stdout=write_end,
                                         stderr=subprocess.DEVNULL,
-                                        env=dict(os.environ, **pulse.env), start_new_session=True)
+                                        env=dict(os.environ, **pulse.env), start_new_session=True,
+                                        preexec_fn=lambda s=sig: signal.signal(s, signal.SIG_DFL))
             os.close(write_end)
             waiting = "pipe_write" if blocking else "poll"
             try:
