@@ -38,6 +38,10 @@ class AudioServer:
         self.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
 
+    def health(self):
+        """What to print beside a failed check: the state of the server's processes."""
+        return ""
+
     def pactl(self, *args):
         return subprocess.run(["pactl", *args], env=dict(os.environ, **self.env),
                               stdin=subprocess.DEVNULL, capture_output=True, text=True)
@@ -301,9 +305,10 @@ def check_answers(command, name, env):
 class TestRun:
     """Counts checks and prints a closing 'N passed, N failed' line."""
 
-    def __init__(self):
+    def __init__(self, health=lambda: ""):
         self.passed = 0
         self.failed = 0
+        self.health = health
 
     def check(self, name, fn):
         try:
@@ -311,6 +316,8 @@ class TestRun:
         except Exception as e:  # noqa: BLE001 - every failure is reported the same way
             self.failed += 1
             print("FAIL %s: %s: %s" % (name, type(e).__name__, e), flush=True)
+            if self.failed == 1:
+                print(self.health(), end="", flush=True)
         else:
             self.passed += 1
             print("ok   %s" % name, flush=True)

@@ -571,8 +571,8 @@ def reader_gone(pulse):
 
 
 def main():
-    test = TestRun()
     server = PipeWireServer() if PIPEWIRE else PulseServer()
+    test = TestRun(server.health)
     with server as pulse, tempfile.TemporaryDirectory() as bindir:
         pulse.must("set-default-source", "mic")
         with tempfile.TemporaryDirectory() as work:

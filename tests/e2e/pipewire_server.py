@@ -139,6 +139,20 @@ class PipeWireServer(AudioServer):
             self.pactl("set-default-sink", "spk")
         return False
 
+    def health(self):
+        """Each daemon: running (and where it waits) or its exit status; its log's last lines."""
+        report = []
+        for name, p in self.processes.items():
+            if p.poll() is None:
+                with open("/proc/%d/wchan" % p.pid) as f:
+                    report.append("%s: running, waiting in %s" % (name, f.read() or "-"))
+            else:
+                report.append("%s: exited with %s" % (name, p.returncode))
+            with open(os.path.join(self.dir, name + ".log"), "rb") as f:
+                tail = f.read().decode("utf-8", "replace").splitlines()[-15:]
+            report += ["  " + line for line in tail]
+        return "\n".join(report) + "\n"
+
     def _end(self, name, sig, deadline=30.0):
         """Sends sig to the daemon's own process group, escalates to SIGKILL, reaps it."""
         p = self.processes.pop(name, None)
