@@ -140,7 +140,8 @@ class PipeWireServer(AudioServer):
         return False
 
     def health(self):
-        """Each daemon: running (and where it waits) or its exit status; its log's last lines."""
+        """The defaults; each daemon: running (and where it waits) or its exit status; the last
+        lines of its log."""
         report = []
         for name, p in self.processes.items():
             if p.poll() is None:
@@ -151,7 +152,7 @@ class PipeWireServer(AudioServer):
             with open(os.path.join(self.dir, name + ".log"), "rb") as f:
                 tail = f.read().decode("utf-8", "replace").splitlines()[-15:]
             report += ["  " + line for line in tail]
-        return "\n".join(report) + "\n"
+        return super().health() + "".join(line + "\n" for line in report)
 
     def _end(self, name, sig, deadline=30.0):
         """Sends sig to the daemon's own process group, escalates to SIGKILL, reaps it."""
