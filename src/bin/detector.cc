@@ -26,7 +26,8 @@ Result<std::unique_ptr<Detector>> start_detector(AudioPlatform& platform, Detect
                                                  std::chrono::nanoseconds poll_interval) {
   Result<std::unique_ptr<AudioDeviceEnumerator>> enumerator = platform.create_device_enumerator();
   if (!enumerator) return enumerator.take_error();
-  auto monitoring = start_endpoint_monitoring(**enumerator, output, poll_interval);
+  auto monitoring =
+      start_endpoint_monitoring(**enumerator, output, platform.session_settle(), poll_interval);
   output.emit(JsonObject{{"type", "started"}, {"ts", now_ts()}});
   return std::unique_ptr<Detector>(
       new Detector{platform, output, std::move(*enumerator), std::move(monitoring), {}});

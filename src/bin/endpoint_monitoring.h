@@ -21,10 +21,12 @@ class EndpointMonitoring {
   // `registration` is null when registering failed: the loop then sleeps and never looks at
   // the queue.
   EndpointMonitoring(NoticeReceiver receiver, std::unique_ptr<EndpointRegistration> registration,
-                     DeviceLifecycle lifecycle, std::chrono::nanoseconds poll_interval);
+                     DeviceLifecycle lifecycle, SessionSettle settle,
+                     std::chrono::nanoseconds poll_interval);
 
-  // Blocks for at most the poll interval, writing the lifecycle events of what arrives. A
-  // notice ends the wait at once; a wake-up soon after the sessions settle.
+  // Refreshes what the registration watches, then blocks for at most the poll interval,
+  // writing the lifecycle events of what arrives. A notice ends the wait at once; news of the
+  // sessions soon after they settle (PollSchedule).
   void wait_for_next_poll();
 
  private:
@@ -34,13 +36,15 @@ class EndpointMonitoring {
   // Declared after it, so that it goes first.
   std::optional<ReleaseOnFaultExit> release_on_fault_;
   DeviceLifecycle lifecycle_;
+  SessionSettle settle_;
   std::chrono::nanoseconds poll_interval_;
+  bool endpoints_changed_ = false;  // since the registration was last refreshed
 };
 
 // Registers for endpoint notifications, reports a failed registration as a "listener_failed"
 // event, and builds the data-flow cache. Never fails.
 std::unique_ptr<EndpointMonitoring> start_endpoint_monitoring(
-    AudioDeviceEnumerator& enumerator, EventSink& sink,
+    AudioDeviceEnumerator& enumerator, EventSink& sink, SessionSettle settle,
     std::chrono::nanoseconds poll_interval = POLL_INTERVAL);
 
 }  // namespace kolvex

@@ -56,6 +56,9 @@ bool NoticeSender::try_send(EndpointNotice&& notice) {
 
 void NoticeSender::report_overflow() {
   shared_->overflow.store(true, std::memory_order_release);
+  // Through the lock, so that a receiver about to wait sees the flag or gets the notification.
+  { std::lock_guard<std::mutex> guard(shared_->lock); }
+  shared_->arrived.notify_one();
 }
 
 void NoticeSender::wake_up() {
@@ -83,7 +86,8 @@ std::optional<EndpointNotice> NoticeReceiver::receive_until(
     std::chrono::steady_clock::time_point deadline) {
   std::unique_lock<std::mutex> guard(shared_->lock);
   shared_->arrived.wait_until(guard, deadline, [this] {
-    return !shared_->notices.empty() || shared_->senders == 0 || shared_->woken;
+    return !shared_->notices.empty() || shared_->senders == 0 || shared_->woken ||
+           shared_->overflow.load(std::memory_order_relaxed);
   });
   if (shared_->notices.empty()) return std::nullopt;
   EndpointNotice notice = std::move(shared_->notices.front());
@@ -102,6 +106,10 @@ std::optional<EndpointNotice> NoticeReceiver::try_receive() {
 bool NoticeReceiver::disconnected() const {
   std::lock_guard<std::mutex> guard(shared_->lock);
   return shared_->senders == 0;
+}
+
+bool NoticeReceiver::overflow_raised() const {
+  return shared_->overflow.load(std::memory_order_acquire);
 }
 
 bool NoticeReceiver::take_overflow() {

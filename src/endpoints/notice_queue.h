@@ -27,7 +27,8 @@ class NoticeSender {
 
   // Never waits: false when the queue is full or nobody receives any more.
   bool try_send(EndpointNotice&& notice);
-  // Notices were lost: raises the queue's overflow flag, which stays up until taken.
+  // Notices were lost: raises the queue's overflow flag, which stays up until taken, and ends
+  // the receiver's wait.
   void report_overflow();
   // Ends the receiver's wait without a notice: something worth a poll changed. Takes no room
   // in the queue; any number of them before the receiver looks count as one.
@@ -43,12 +44,13 @@ class NoticeReceiver {
   NoticeReceiver(NoticeReceiver&&) noexcept = default;
   ~NoticeReceiver();
 
-  // Waits up to `timeout` for a notice; returns early, with nothing, once disconnected or when
-  // woken up.
+  // Waits up to `timeout` for a notice; returns early, with nothing, once disconnected, when
+  // woken up or while the overflow flag is up.
   std::optional<EndpointNotice> receive_for(std::chrono::nanoseconds timeout);
   std::optional<EndpointNotice> receive_until(std::chrono::steady_clock::time_point deadline);
   std::optional<EndpointNotice> try_receive();
   bool disconnected() const;
+  bool overflow_raised() const;
   // Whether notices were lost since the last call; lowers the flag.
   bool take_overflow();
   // Whether a wake-up came since the last call.

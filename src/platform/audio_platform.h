@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -73,15 +74,29 @@ class EndpointNotificationSink {
   // Notifications may have been missed (a platform whose connection to the audio service
   // broke); handled like notices that did not fit the queue. Windows never calls it.
   virtual void notices_lost() {}
-  // An audio session appeared, changed or ended, so the next poll may come early. A platform
-  // that learns of it says so; Windows never calls it.
+  // An audio session appeared, started, stopped or ended, so the next poll may come early.
   virtual void sessions_changed() {}
 };
 
-// Keeps a notification client registered; unregisters and releases it when destroyed.
+// Keeps a notification client registered, and whatever else the platform watches to call
+// sessions_changed; unregisters and releases all of it when destroyed.
 class EndpointRegistration {
  public:
   virtual ~EndpointRegistration() = default;
+  // Brings what is watched in step with the endpoints and sessions there are now;
+  // `endpoints_changed` after endpoint notices came or were lost. The main loop calls it once
+  // a pass, after the poll, on its own thread: the only thread on which a platform may create,
+  // register, unregister or release what it watches, since its callbacks must not.
+  virtual void refresh(bool endpoints_changed) { (void)endpoints_changed; }
+};
+
+// How soon news of the sessions brings a poll. A session starts, stops or moves in steps some
+// milliseconds apart, and a poll amid them would see it half-way: the poll waits until the
+// sessions have been quiet for `quiet`, but comes no later than `latest` after the first news
+// of a burst.
+struct SessionSettle {
+  std::chrono::milliseconds quiet;
+  std::chrono::milliseconds latest;
 };
 
 class AudioDeviceEnumerator {
@@ -109,6 +124,8 @@ class AudioPlatform {
  public:
   virtual ~AudioPlatform() = default;
   virtual ExecutableNaming executable_naming() const { return ExecutableNaming::windows; }
+  // How this platform's sessions move, in time.
+  virtual SessionSettle session_settle() const = 0;
   virtual Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() = 0;
   // The file name of the process's executable image, or nothing when it cannot be had.
   virtual std::optional<std::string> executable_name(std::uint32_t pid) = 0;

@@ -117,17 +117,23 @@ TEST(DetectorTest, AFailedPollWritesOneLineAndTheNextPollComparesWithTheLastGood
                 "stderr: capture endpoint: 0x88890004", "audio_process_snapshot"}));
 }
 
-TEST(DetectorTest, ChangedSessionsEndTheWaitQuietly) {
-  FakeAudioPlatform platform(zoom_on_the_microphone());
-  RecordingOutput output;
-  auto detector = start_detector(platform, output, std::chrono::hours(1));
-  ASSERT_TRUE(detector.ok());
-  std::shared_ptr<EndpointNotificationSink> service = platform.notifications();
-  std::thread([service] {
-    for (int i = 0; i < 1000; ++i) service->sessions_changed();
-  }).join();
-  (*detector)->monitoring->wait_for_next_poll();  // an hour unless the wake-up ends it
-  EXPECT_EQ(output.lines, std::vector<std::string>{"started"});
+// Each would leave an hour's wait unless it ended it: news of the sessions quietly, lost
+// notices with their report.
+TEST(DetectorTest, ChangedSessionsAndLostNoticesEndTheWait) {
+  for (bool lost : {false, true}) {
+    FakeAudioPlatform platform(zoom_on_the_microphone());
+    RecordingOutput output;
+    auto detector = start_detector(platform, output, std::chrono::hours(1));
+    ASSERT_TRUE(detector.ok());
+    std::shared_ptr<EndpointNotificationSink> service = platform.notifications();
+    std::thread([service, lost] {
+      for (int i = 0; i < 1000; ++i) lost ? service->notices_lost() : service->sessions_changed();
+    }).join();
+    (*detector)->monitoring->wait_for_next_poll();
+    std::vector<std::string> expected{"started"};
+    if (lost) expected.push_back("device_lifecycle listener_failed");
+    EXPECT_EQ(output.lines, expected);
+  }
 }
 
 TEST(DetectorTest, TheWaitBlocksForTheIntervalWhenNothingArrives) {

@@ -117,6 +117,9 @@ class FakeAudioPlatform : public AudioPlatform {
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override;
   std::optional<std::string> executable_name(std::uint32_t pid) override;
   ExecutableNaming executable_naming() const override { return script_.naming; }
+  SessionSettle session_settle() const override {
+    return {std::chrono::milliseconds(50), std::chrono::milliseconds(150)};
+  }
 
   FakeAudioScript& script() { return script_; }
   const LiveObjects& live() const { return live_; }
