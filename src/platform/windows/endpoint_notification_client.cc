@@ -10,6 +10,7 @@
 
 #include "output/text_encoding.h"
 #include "platform/windows/com_error.h"
+#include "platform/windows/com_object.h"
 
 namespace kolvex::win {
 namespace {
@@ -19,24 +20,6 @@ using Microsoft::WRL::ComPtr;
 std::optional<std::string> decode_id(LPCWSTR id) {
   if (id == nullptr) return std::nullopt;
   return utf16_to_utf8_strict(reinterpret_cast<const char16_t*>(id));
-}
-
-// The callbacks run on the audio service's threads: whatever happens inside, S_OK goes back
-// and nothing escapes, not even an allocation failure.
-template <class Body>
-HRESULT guarded(Body&& body) noexcept {
-  try {
-    body();
-  } catch (...) {
-  }
-  return S_OK;
-}
-
-// Reads through a volatile so that a null REFIID, which C++ assumes cannot exist but a COM
-// caller can pass, is not optimised away.
-bool is_null_reference(const IID& riid) {
-  const IID* volatile address = &riid;
-  return address == nullptr;
 }
 
 class EndpointNotificationClient final : public IInspectable, public IMMNotificationClient {

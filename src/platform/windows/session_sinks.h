@@ -1,0 +1,57 @@
+#pragma once
+
+#include <audiopolicy.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/audio_platform.h"
+
+namespace kolvex::win {
+
+// What the session watch's callbacks tell the thread that owns the watch. A callback only
+// records here and wakes the main loop, and never blocks but for this short lock; the owner
+// acts on it. Endpoints and sessions are named by the numbers the owner gave their sinks.
+class SessionInbox {
+ public:
+  struct News {
+    // New sessions, each with a reference added to the control the service lent the callback.
+    std::vector<std::pair<std::uint64_t, Microsoft::WRL::ComPtr<IAudioSessionControl>>> created;
+    std::vector<std::uint64_t> expired;
+    std::vector<std::uint64_t> disconnected;
+  };
+
+  explicit SessionInbox(std::shared_ptr<EndpointNotificationSink> wake);
+
+  // From the callbacks, on any thread.
+  void session_created(std::uint64_t endpoint, IAudioSessionControl& control);
+  void state_changed(std::uint64_t session, AudioSessionState state);
+  void session_disconnected(std::uint64_t session);
+
+  // From the owner's thread, which so releases what the callbacks kept.
+  News take();
+  // From then on callbacks record nothing and wake nobody; what is left is released here.
+  void close();
+
+ private:
+  void wake();
+
+  std::mutex lock_;
+  bool closed_ = false;
+  News news_;
+  std::shared_ptr<EndpointNotificationSink> wake_;
+};
+
+// The sink for the new sessions of the endpoint numbered `endpoint` (reference count 1).
+Microsoft::WRL::ComPtr<IAudioSessionNotification> make_session_notification_sink(
+    std::shared_ptr<SessionInbox> inbox, std::uint64_t endpoint);
+
+// The sink for the state and disconnection of the session numbered `session`.
+Microsoft::WRL::ComPtr<IAudioSessionEvents> make_session_events_sink(
+    std::shared_ptr<SessionInbox> inbox, std::uint64_t session);
+
+}  // namespace kolvex::win
