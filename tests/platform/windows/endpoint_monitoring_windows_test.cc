@@ -14,7 +14,6 @@
 #include "bin/detector.h"
 #include "endpoints/flow_cache.h"
 #include "fake_core_audio.h"
-#include "output/json_text.h"
 #include "platform/windows/windows_audio_platform.h"
 #include "test_support.h"
 
@@ -25,33 +24,6 @@ using Microsoft::WRL::ComPtr;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-
-// Every line in full, with a timestamp that is a number written as "<ts>".
-struct RecordingOutput : DetectorOutput {
-  void emit(const JsonValue& event) override {
-    JsonValue line = event;
-    if (const JsonObject* object = event.as_object()) {
-      const JsonValue* ts = object->find("ts");
-      if (ts != nullptr && std::holds_alternative<double>(ts->storage())) {
-        JsonObject masked = *object;
-        masked.insert("ts", "<ts>");
-        line = std::move(masked);
-      }
-    }
-    lines.push_back(to_compact_text(line));
-  }
-  void report_poll_failure(const ErrorValue& error) override {
-    lines.push_back("stderr: " + error.chained_text());
-  }
-  std::vector<std::string> lifecycle_lines() const {
-    std::vector<std::string> found;
-    for (const std::string& line : lines) {
-      if (line.find(R"("type":"device_lifecycle")") != std::string::npos) found.push_back(line);
-    }
-    return found;
-  }
-  std::vector<std::string> lines;
-};
 
 const std::string STARTED = R"({"ts":"<ts>","type":"started"})";
 
@@ -75,6 +47,16 @@ CoreAudioScript mic_and_speaker() {
 // The creation reference is the only one: the service keeps the pointer without one.
 const std::string REGISTER = "RegisterEndpointNotificationCallback(client with 1 reference)";
 const std::string UNREGISTER = "UnregisterEndpointNotificationCallback(client with 1 reference)";
+// The session watch on the one microphone, which has no sessions yet.
+const std::vector<std::string> WATCH_BUILD = {
+    "EnumAudioEndpoints(1, 0x1)",
+    "GetCount(1 endpoints)",
+    "Item(1, 0)",
+    "Activate(mic, IAudioSessionManager2, 0x17, null)",
+    "RegisterSessionNotification(mic)",
+    "GetSessionEnumerator(mic)",
+    "GetCount(mic sessions)",
+};
 const std::vector<std::string> FLOW_CACHE_BUILD = {
     "EnumAudioEndpoints(1, 0xF)", "GetCount(1 endpoints)", "Item(1, 0)", "GetId(mic)",
     "EnumAudioEndpoints(0, 0xF)", "GetCount(0 endpoints)", "Item(0, 0)", "GetId(spk)",
@@ -106,7 +88,7 @@ class EndpointMonitoringWindowsTest : public ::testing::Test {
   }
 
   ComThread com_;
-  RecordingOutput output_;
+  LineRecorder output_;
 };
 
 TEST_F(EndpointMonitoringWindowsTest, FlowCacheListsEveryStateAndAsksAboutUnknownIds) {
@@ -160,37 +142,52 @@ TEST_F(EndpointMonitoringWindowsTest, TheRegistrationLastsUntilTheDetectorIsDest
     client->AddRef();
     EXPECT_EQ(client->Release(), 1u);
   }
-  // Registered before the cache is built, so that no change falls between the two. The
-  // registration's reference and ours are the client's two at the end.
-  EXPECT_THAT(fake.calls(),
-              ElementsAreArray(concat(
-                  concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER}, FLOW_CACHE_BUILD),
-                  {"UnregisterEndpointNotificationCallback(client with 2 references)"})));
+  // Registered before the cache is built, so that no change falls between the two; the watch
+  // is undone first. The registration's reference and ours are the client's two at the end.
+  EXPECT_THAT(
+      fake.calls(),
+      ElementsAreArray(concat(
+          concat(concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER}, WATCH_BUILD),
+                 FLOW_CACHE_BUILD),
+          {"UnregisterSessionNotification(mic)",
+           "UnregisterEndpointNotificationCallback(client with 2 references)"})));
   expect_all_released(fake);
 }
 
-// A fault exit runs no destructors, yet the client is unregistered on the way out, once, after
-// the report. The calls are echoed to standard error as they come, as nothing else survives.
-TEST_F(EndpointMonitoringWindowsTest, AFaultExitUnregistersTheClientAfterTheReport) {
+// A fault exit runs no destructors, yet every registration is undone on the way out, once,
+// after the report: the session's and the session manager's, then the client's. The calls are
+// echoed to standard error as they come, as nothing else survives.
+TEST_F(EndpointMonitoringWindowsTest, AFaultExitUndoesEveryRegistrationAfterTheReport) {
   const auto run_with_reader_gone = [] {
     HANDLE reader = nullptr, writer = nullptr;
     if (!CreatePipe(&reader, &writer, nullptr, 0)) std::_Exit(2);
     CloseHandle(reader);
     SetStdHandle(STD_OUTPUT_HANDLE, writer);
-    FakeCoreAudio fake(mic_and_speaker());
+    CoreAudioScript script = mic_and_speaker();
+    script.endpoints[0].sessions = {{4120, AudioSessionStateInactive, {}}};
+    FakeCoreAudio fake(std::move(script));
     fake.echo_calls(stderr);
     auto platform = make_windows_audio_platform();
     (void)run_detector(*platform);
   };
+  std::vector<std::string> watch = WATCH_BUILD;
+  watch.insert(watch.end(), {"GetSession(mic, 0)", "GetState(mic#0)",
+                             "QueryInterface(mic#0, IAudioSessionControl2)",
+                             "RegisterAudioSessionNotification(mic#0)"});
   std::string expected_stderr;
   for (const std::string& call :
-       concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER}, FLOW_CACHE_BUILD)) {
+       concat(concat({"CreateInstance(null, IMMDeviceEnumerator)", REGISTER}, watch),
+              FLOW_CACHE_BUILD)) {
     expected_stderr += "call: " + call + "\n";
   }
   // "started" is the first line, and the pipe's reader is gone: error 232.
   expected_stderr += "fatal error in thread 'main':\nfailed printing to stdout: " +
-                     system_text(static_cast<HRESULT>(ERROR_NO_DATA)) + " (os error 232)\n" +
-                     "call: " + UNREGISTER + "\n";
+                     system_text(static_cast<HRESULT>(ERROR_NO_DATA)) + " (os error 232)\n";
+  for (const std::string& call :
+       std::vector<std::string>{"UnregisterAudioSessionNotification(mic#0)",
+                                "UnregisterSessionNotification(mic)", UNREGISTER}) {
+    expected_stderr += "call: " + call + "\n";
+  }
   EXPECT_EXIT(run_with_reader_gone(), ::testing::ExitedWithCode(101),
               ::testing::Eq(expected_stderr));
 }

@@ -1,5 +1,6 @@
 #include "fake_core_audio.h"
 
+#include <audioclient.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <wrl/client.h>
@@ -174,20 +175,31 @@ FreeWatch& free_watch() {
 }  // namespace
 
 struct FakeCoreAudio::State {
+  // Guards the script, the call log and the objects: a test's service side may change the
+  // sessions from another thread while the code under test polls.
+  mutable std::recursive_mutex lock;
   CoreAudioScript script;
   std::vector<std::string> calls;
   std::FILE* echo = nullptr;
   std::vector<std::pair<std::string, std::unique_ptr<CountedObject>>> objects;
   FreeWatch& free_watch = win::free_watch();
+  // Sinks registered with a session manager (by endpoint id) or with a session (by instance
+  // id), each with the reference its registration took.
+  std::vector<std::pair<std::u16string, IAudioSessionNotification*>> session_sinks;
+  std::vector<std::pair<std::u16string, IAudioSessionEvents*>> events_sinks;
+  // Held while sinks are called, and taken first by unregistering, which so waits for them.
+  mutable std::mutex delivery;
 
   template <class T, class... Args>
   T* make(std::string name, Args&&... args) {
     auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
     T* made = object.get();
+    std::lock_guard guard(lock);
     objects.emplace_back(std::move(name), std::move(object));
     return made;
   }
   void log(std::string call) {
+    std::lock_guard guard(lock);
     if (echo != nullptr) {
       std::fprintf(echo, "call: %s\n", call.c_str());
       std::fflush(echo);
@@ -207,6 +219,39 @@ struct FakeCoreAudio::State {
     return nullptr;
   }
 
+  // Registration as the service does it: the sink gains a reference, which unregistering it,
+  // with the very pointer, takes back.
+  template <class Sink>
+  HRESULT add_sink(std::vector<std::pair<std::u16string, Sink*>>& sinks, std::u16string key,
+                   Sink* sink) {
+    if (sink == nullptr) return E_POINTER;
+    std::lock_guard guard(lock);
+    sink->AddRef();
+    sinks.emplace_back(std::move(key), sink);
+    return S_OK;
+  }
+  template <class Sink>
+  HRESULT remove_sink(std::vector<std::pair<std::u16string, Sink*>>& sinks,
+                      const std::u16string& key, Sink* sink) {
+    std::lock_guard wait_for_callbacks(delivery);
+    std::lock_guard guard(lock);
+    const auto it = std::find(sinks.begin(), sinks.end(), std::pair{key, sink});
+    if (it == sinks.end()) return NOT_FOUND;
+    sinks.erase(it);
+    sink->Release();
+    return S_OK;
+  }
+  template <class Sink>
+  std::vector<ComPtr<Sink>> sinks_for(const std::vector<std::pair<std::u16string, Sink*>>& sinks,
+                                      const std::u16string& key) const {
+    std::lock_guard guard(lock);
+    std::vector<ComPtr<Sink>> found;
+    for (const auto& [registered_key, sink] : sinks) {
+      if (registered_key == key) found.emplace_back(sink);
+    }
+    return found;
+  }
+
   // Held while a notification is delivered, so that unregistering waits for it.
   mutable std::mutex client_mutex;
   IMMNotificationClient* client = nullptr;
@@ -216,12 +261,34 @@ namespace {
 
 using State = FakeCoreAudio::State;
 
+// A string handed to the caller, who must free it with CoTaskMemFree, once.
+HRESULT copy_string(State& state, const std::u16string& text, LPWSTR* out, std::string name) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  auto* copy = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
+  if (copy == nullptr) return E_OUTOFMEMORY;
+  std::copy(text.begin(), text.end(), copy);
+  copy[text.size()] = L'\0';
+  state.free_watch.watch(copy, std::move(name));
+  *out = copy;
+  return S_OK;
+}
+
+std::u16string instance_of(const ScriptedEndpoint& endpoint, std::size_t index) {
+  const ScriptedSession& session = endpoint.sessions[index];
+  if (!session.instance.empty()) return session.instance;
+  const std::string number = std::to_string(index);
+  return endpoint.id + u"#" + std::u16string(number.begin(), number.end());
+}
+
+// A session's control, as it was when it was handed out.
 class FakeSession final : public CountedComObject<IAudioSessionControl2> {
  public:
-  FakeSession(State& state, const ScriptedEndpoint& endpoint, int index)
+  FakeSession(State& state, ScriptedSession session, std::u16string instance)
       : state_(state),
-        session_(endpoint.sessions[static_cast<std::size_t>(index)]),
-        name_(utf8(endpoint.id) + "#" + std::to_string(index)) {}
+        session_(std::move(session)),
+        instance_(std::move(instance)),
+        name_(utf8(instance_)) {}
 
   HRESULT STDMETHODCALLTYPE GetState(AudioSessionState* state) noexcept override {
     state_.log("GetState(" + name_ + ")");
@@ -240,16 +307,22 @@ class FakeSession final : public CountedComObject<IAudioSessionControl2> {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE
-  RegisterAudioSessionNotification(IAudioSessionEvents*) noexcept override {
-    return E_NOTIMPL;
+  RegisterAudioSessionNotification(IAudioSessionEvents* sink) noexcept override {
+    state_.log("RegisterAudioSessionNotification(" + name_ + ")");
+    if (const HRESULT failed = failure(outcome_of(&session_.outcomes, Call::register_events));
+        FAILED(failed)) {
+      return failed;
+    }
+    return state_.add_sink(state_.events_sinks, instance_, sink);
   }
   HRESULT STDMETHODCALLTYPE
-  UnregisterAudioSessionNotification(IAudioSessionEvents*) noexcept override {
-    return E_NOTIMPL;
+  UnregisterAudioSessionNotification(IAudioSessionEvents* sink) noexcept override {
+    state_.log("UnregisterAudioSessionNotification(" + name_ + ")");
+    return state_.remove_sink(state_.events_sinks, instance_, sink);
   }
   HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR*) noexcept override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR*) noexcept override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR* out) noexcept override {
+    return copy_string(state_, instance_, out, "instance id of " + name_);
   }
   HRESULT STDMETHODCALLTYPE IsSystemSoundsSession() noexcept override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetDuckingPreference(BOOL) noexcept override { return E_NOTIMPL; }
@@ -269,14 +342,23 @@ class FakeSession final : public CountedComObject<IAudioSessionControl2> {
   }
 
   State& state_;
-  const ScriptedSession& session_;
-  std::string name_;
+  const ScriptedSession session_;
+  const std::u16string instance_;
+  const std::string name_;
 };
 
+IAudioSessionControl* make_session(State& state, const ScriptedEndpoint& endpoint,
+                                   std::size_t index) {
+  std::u16string instance = instance_of(endpoint, index);
+  return state.make<FakeSession>("IAudioSessionControl2 " + utf8(instance),
+                                 endpoint.sessions[index], std::move(instance));
+}
+
+// The sessions of an endpoint as they were when it was handed out.
 class FakeSessionEnumerator final : public CountedComObject<IAudioSessionEnumerator> {
  public:
-  FakeSessionEnumerator(State& state, const ScriptedEndpoint& endpoint)
-      : state_(state), endpoint_(endpoint) {}
+  FakeSessionEnumerator(State& state, ScriptedEndpoint endpoint)
+      : state_(state), endpoint_(std::move(endpoint)) {}
 
   HRESULT STDMETHODCALLTYPE GetCount(int* count) noexcept override {
     state_.log("GetCount(" + utf8(endpoint_.id) + " sessions)");
@@ -288,12 +370,9 @@ class FakeSessionEnumerator final : public CountedComObject<IAudioSessionEnumera
     if (index < 0 || static_cast<std::size_t>(index) >= endpoint_.sessions.size()) {
       return E_INVALIDARG;
     }
-    const ScriptedSession& session = endpoint_.sessions[static_cast<std::size_t>(index)];
-    return hand_out(outcome_of(&session.outcomes, Call::get_session), out, [&] {
-      return static_cast<IAudioSessionControl*>(state_.make<FakeSession>(
-          "IAudioSessionControl2 " + utf8(endpoint_.id) + "#" + std::to_string(index), endpoint_,
-          index));
-    });
+    const auto at = static_cast<std::size_t>(index);
+    return hand_out(outcome_of(&endpoint_.sessions[at].outcomes, Call::get_session), out,
+                    [&] { return make_session(state_, endpoint_, at); });
   }
 
  private:
@@ -305,19 +384,23 @@ class FakeSessionEnumerator final : public CountedComObject<IAudioSessionEnumera
   }
 
   State& state_;
-  const ScriptedEndpoint& endpoint_;
+  const ScriptedEndpoint endpoint_;
 };
 
+// Answers for its endpoint as the script has it now: one that has left it, or is no longer
+// active, reports its device invalidated.
 class FakeSessionManager final : public CountedComObject<IAudioSessionManager2> {
  public:
-  FakeSessionManager(State& state, const ScriptedEndpoint& endpoint)
-      : state_(state), endpoint_(endpoint) {}
+  FakeSessionManager(State& state, std::u16string endpoint)
+      : state_(state), endpoint_(std::move(endpoint)), name_(utf8(endpoint_)) {}
 
   HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator** out) noexcept override {
-    state_.log("GetSessionEnumerator(" + utf8(endpoint_.id) + ")");
-    return hand_out(outcome_of(&endpoint_.outcomes, Call::session_enumerator), out, [&] {
-      return state_.make<FakeSessionEnumerator>("IAudioSessionEnumerator " + utf8(endpoint_.id),
-                                                endpoint_);
+    state_.log("GetSessionEnumerator(" + name_ + ")");
+    std::lock_guard guard(state_.lock);
+    const ScriptedEndpoint* endpoint = present();
+    if (endpoint == nullptr) return AUDCLNT_E_DEVICE_INVALIDATED;
+    return hand_out(outcome_of(&endpoint->outcomes, Call::session_enumerator), out, [&] {
+      return state_.make<FakeSessionEnumerator>("IAudioSessionEnumerator " + name_, *endpoint);
     });
   }
   HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID, DWORD,
@@ -329,12 +412,21 @@ class FakeSessionManager final : public CountedComObject<IAudioSessionManager2> 
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE
-  RegisterSessionNotification(IAudioSessionNotification*) noexcept override {
-    return E_NOTIMPL;
+  RegisterSessionNotification(IAudioSessionNotification* sink) noexcept override {
+    state_.log("RegisterSessionNotification(" + name_ + ")");
+    std::lock_guard guard(state_.lock);
+    const ScriptedEndpoint* endpoint = present();
+    if (endpoint == nullptr) return AUDCLNT_E_DEVICE_INVALIDATED;
+    if (const HRESULT failed = failure(outcome_of(&endpoint->outcomes, Call::register_sessions));
+        FAILED(failed)) {
+      return failed;
+    }
+    return state_.add_sink(state_.session_sinks, endpoint_, sink);
   }
   HRESULT STDMETHODCALLTYPE
-  UnregisterSessionNotification(IAudioSessionNotification*) noexcept override {
-    return E_NOTIMPL;
+  UnregisterSessionNotification(IAudioSessionNotification* sink) noexcept override {
+    state_.log("UnregisterSessionNotification(" + name_ + ")");
+    return state_.remove_sink(state_.session_sinks, endpoint_, sink);
   }
   HRESULT STDMETHODCALLTYPE
   RegisterDuckNotification(LPCWSTR, IAudioVolumeDuckNotification*) noexcept override {
@@ -354,8 +446,14 @@ class FakeSessionManager final : public CountedComObject<IAudioSessionManager2> 
     return *out ? S_OK : E_NOINTERFACE;
   }
 
+  const ScriptedEndpoint* present() const {
+    const ScriptedEndpoint* endpoint = state_.endpoint_with_id(endpoint_);
+    return endpoint != nullptr && endpoint->state == DEVICE_STATE_ACTIVE ? endpoint : nullptr;
+  }
+
   State& state_;
-  const ScriptedEndpoint& endpoint_;
+  const std::u16string endpoint_;
+  const std::string name_;
 };
 
 class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
@@ -370,7 +468,7 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
     return hand_out(outcome_of(&endpoint_.outcomes, Call::activate),
                     reinterpret_cast<IAudioSessionManager2**>(out), [&] {
                       return state_.make<FakeSessionManager>(
-                          "IAudioSessionManager2 " + utf8(endpoint_.id), endpoint_);
+                          "IAudioSessionManager2 " + utf8(endpoint_.id), endpoint_.id);
                     });
   }
   HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) noexcept override {
@@ -380,14 +478,9 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
     const Outcome* outcome = outcome_of(&endpoint_.outcomes, Call::get_id);
     if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     if (outcome != nullptr && outcome->no_object) return S_OK;
-    const std::size_t bytes = (endpoint_.id.size() + 1) * sizeof(wchar_t);
-    auto* id = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
-    if (id == nullptr) return E_OUTOFMEMORY;
-    std::copy(endpoint_.id.begin(), endpoint_.id.end(), id);
-    id[endpoint_.id.size()] = L'\0';
-    state_.free_watch.watch(id, "id string of " + utf8(endpoint_.id));
-    *out = id;
-    return success(outcome);
+    const HRESULT copied =
+        copy_string(state_, endpoint_.id, out, "id string of " + utf8(endpoint_.id));
+    return FAILED(copied) ? copied : success(outcome);
   }
   HRESULT STDMETHODCALLTYPE GetState(DWORD* state) noexcept override {
     return give<DWORD>(nullptr, state, endpoint_.state);
@@ -587,6 +680,7 @@ CoreAudioScript& FakeCoreAudio::script() {
 }
 
 const std::vector<std::string>& FakeCoreAudio::calls() const {
+  std::lock_guard guard(state_->lock);
   return state_->calls;
 }
 
@@ -595,7 +689,14 @@ void FakeCoreAudio::echo_calls(std::FILE* out) {
 }
 
 std::vector<std::string> FakeCoreAudio::unreleased() const {
+  std::lock_guard guard(state_->lock);
   std::vector<std::string> wrong;
+  for (const auto& [endpoint, sink] : state_->session_sinks) {
+    wrong.push_back("session sink still registered with " + utf8(endpoint));
+  }
+  for (const auto& [instance, sink] : state_->events_sinks) {
+    wrong.push_back("events sink still registered with " + utf8(instance));
+  }
   for (const auto& [name, object] : state_->objects) {
     if (object->over_released()) wrong.push_back(name + ": released once too often");
     if (object->references() != 0) {
@@ -607,7 +708,87 @@ std::vector<std::string> FakeCoreAudio::unreleased() const {
 }
 
 std::size_t FakeCoreAudio::objects_made() const {
+  std::lock_guard guard(state_->lock);
   return state_->objects.size();
+}
+
+std::size_t FakeCoreAudio::referenced_objects() const {
+  std::lock_guard guard(state_->lock);
+  return static_cast<std::size_t>(
+      std::count_if(state_->objects.begin(), state_->objects.end(),
+                    [](const auto& object) { return object.second->references() > 0; }));
+}
+
+std::size_t FakeCoreAudio::registered_sinks() const {
+  std::lock_guard guard(state_->lock);
+  return state_->session_sinks.size() + state_->events_sinks.size();
+}
+
+void FakeCoreAudio::create_session(const std::u16string& endpoint, ScriptedSession session) {
+  State& state = *state_;
+  std::lock_guard delivering(state.delivery);
+  ComPtr<IAudioSessionControl> control;
+  std::vector<ComPtr<IAudioSessionNotification>> sinks;
+  {
+    std::lock_guard guard(state.lock);
+    for (ScriptedEndpoint& scripted : state.script.endpoints) {
+      if (scripted.id != endpoint) continue;
+      scripted.sessions.push_back(std::move(session));
+      control = make_session(state, scripted, scripted.sessions.size() - 1);
+    }
+    sinks = state.sinks_for(state.session_sinks, endpoint);
+  }
+  // Lent for the calls only.
+  for (const auto& sink : sinks) sink->OnSessionCreated(control.Get());
+}
+
+void FakeCoreAudio::change_state(const std::u16string& instance, AudioSessionState new_state) {
+  State& state = *state_;
+  std::lock_guard delivering(state.delivery);
+  std::vector<ComPtr<IAudioSessionEvents>> sinks;
+  {
+    std::lock_guard guard(state.lock);
+    for (ScriptedEndpoint& endpoint : state.script.endpoints) {
+      for (std::size_t index = 0; index < endpoint.sessions.size(); ++index) {
+        if (instance_of(endpoint, index) != instance) continue;
+        endpoint.sessions[index].state = new_state;
+        if (new_state == AudioSessionStateExpired) {
+          endpoint.sessions.erase(endpoint.sessions.begin() + static_cast<std::ptrdiff_t>(index));
+        }
+        break;
+      }
+    }
+    sinks = state.sinks_for(state.events_sinks, instance);
+  }
+  for (const auto& sink : sinks) sink->OnStateChanged(new_state);
+}
+
+void FakeCoreAudio::disconnect(const std::u16string& instance,
+                               AudioSessionDisconnectReason reason) {
+  std::lock_guard delivering(state_->delivery);
+  for (const auto& sink : state_->sinks_for(state_->events_sinks, instance)) {
+    sink->OnSessionDisconnected(reason);
+  }
+}
+
+ComPtr<IAudioSessionControl> FakeCoreAudio::session_control(const std::u16string& instance) {
+  std::lock_guard guard(state_->lock);
+  for (const ScriptedEndpoint& endpoint : state_->script.endpoints) {
+    for (std::size_t index = 0; index < endpoint.sessions.size(); ++index) {
+      if (instance_of(endpoint, index) == instance) return make_session(*state_, endpoint, index);
+    }
+  }
+  return nullptr;
+}
+
+std::vector<ComPtr<IAudioSessionEvents>> FakeCoreAudio::events_sinks(
+    const std::u16string& instance) const {
+  return state_->sinks_for(state_->events_sinks, instance);
+}
+
+std::vector<ComPtr<IAudioSessionNotification>> FakeCoreAudio::session_sinks(
+    const std::u16string& endpoint) const {
+  return state_->sinks_for(state_->session_sinks, endpoint);
 }
 
 IMMNotificationClient* FakeCoreAudio::notification_client() const {

@@ -4,6 +4,7 @@
 
 #include <audiopolicy.h>
 #include <mmdeviceapi.h>
+#include <wrl/client.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +37,8 @@ enum class Call {
   state,               // IAudioSessionControl::GetState
   register_client,     // IMMDeviceEnumerator::RegisterEndpointNotificationCallback
   unregister_client,   // IMMDeviceEnumerator::UnregisterEndpointNotificationCallback
+  register_sessions,   // IAudioSessionManager2::RegisterSessionNotification
+  register_events,     // IAudioSessionControl::RegisterAudioSessionNotification
 };
 
 // How a scripted call ends. A failing status fails it, leaving `error_description` as the
@@ -58,14 +61,17 @@ using Outcomes = std::map<Call, Outcome>;
 struct ScriptedSession {
   std::uint32_t pid = 0;
   AudioSessionState state = AudioSessionStateActive;
-  Outcomes outcomes;  // get_session, query_control2, process_id, state
+  Outcomes outcomes;  // get_session, query_control2, process_id, state, register_events
+  // GetSessionInstanceIdentifier's answer; "<endpoint id>#<index>" when empty.
+  std::u16string instance{};
 };
 
 struct ScriptedEndpoint {
   std::u16string id;
   EDataFlow flow = eCapture;
   std::vector<ScriptedSession> sessions;
-  // item, get_id, activate, query_endpoint, data_flow, session_enumerator, session_count
+  // item, get_id, activate, query_endpoint, data_flow, session_enumerator, session_count,
+  // register_sessions
   Outcomes outcomes;
   DWORD state = DEVICE_STATE_ACTIVE;
 };
@@ -109,6 +115,26 @@ class FakeCoreAudio {
   // Calls `notify` with the registered client, if there is one, on a thread of its own, as the
   // audio service does. Unregistering waits for it to return.
   std::jthread notify(std::function<void(IMMNotificationClient&)> notify) const;
+
+  // What the service does when sessions change, on the calling thread, which may be any: the
+  // script changes first, then the sinks registered for it are called, as the service calls
+  // them. Unregistering waits for them to return. A session is named by its instance id.
+  // A new session on the endpoint; its control is lent to each sink for the call.
+  void create_session(const std::u16string& endpoint, ScriptedSession session);
+  // An expired session also leaves the script.
+  void change_state(const std::u16string& instance, AudioSessionState state);
+  void disconnect(const std::u16string& instance, AudioSessionDisconnectReason reason);
+  // A new control of a scripted session, with the caller's reference.
+  Microsoft::WRL::ComPtr<IAudioSessionControl> session_control(const std::u16string& instance);
+  // With a reference of the caller's: the sinks registered for the session or endpoint now.
+  std::vector<Microsoft::WRL::ComPtr<IAudioSessionEvents>> events_sinks(
+      const std::u16string& instance) const;
+  std::vector<Microsoft::WRL::ComPtr<IAudioSessionNotification>> session_sinks(
+      const std::u16string& endpoint) const;
+  // Sinks registered with session managers and sessions right now.
+  std::size_t registered_sinks() const;
+  // Objects that hold references right now.
+  std::size_t referenced_objects() const;
 
   struct State;
 

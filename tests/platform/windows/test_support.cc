@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "output/json_text.h"
 #include "platform/windows/com_runtime.h"
 
 namespace kolvex::win {
@@ -54,6 +55,33 @@ std::string expected_text(HRESULT status) {
   std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(status));
   const std::string message = system_text(status);
   return message.empty() ? code : message + " (" + code + ")";
+}
+
+void LineRecorder::emit(const JsonValue& event) {
+  JsonValue line = event;
+  if (const JsonObject* object = event.as_object()) {
+    const JsonValue* ts = object->find("ts");
+    if (ts != nullptr && std::holds_alternative<double>(ts->storage())) {
+      JsonObject masked = *object;
+      masked.insert("ts", "<ts>");
+      line = std::move(masked);
+    }
+  }
+  lines.push_back(to_compact_text(line));
+  times.push_back(std::chrono::steady_clock::now());
+}
+
+void LineRecorder::report_poll_failure(const ErrorValue& error) {
+  lines.push_back("stderr: " + error.chained_text());
+  times.push_back(std::chrono::steady_clock::now());
+}
+
+std::vector<std::string> LineRecorder::lifecycle_lines() const {
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    if (line.find(R"("type":"device_lifecycle")") != std::string::npos) found.push_back(line);
+  }
+  return found;
 }
 
 }  // namespace kolvex::win

@@ -2,8 +2,11 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
+#include <vector>
 
+#include "bin/detector.h"
 #include "output/error_value.h"
 
 namespace kolvex::win {
@@ -32,5 +35,16 @@ std::string expected_text(HRESULT status);
 std::string utf8(std::wstring_view text);
 
 bool running_under_wine();
+
+// The detector's lines in full, each with the time it came, and a timestamp that is a number
+// written as "<ts>".
+struct LineRecorder : DetectorOutput {
+  void emit(const JsonValue& event) override;
+  void report_poll_failure(const ErrorValue& error) override;
+  std::vector<std::string> lifecycle_lines() const;
+
+  std::vector<std::string> lines;
+  std::vector<std::chrono::steady_clock::time_point> times;
+};
 
 }  // namespace kolvex::win
