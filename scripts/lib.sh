@@ -43,6 +43,18 @@ check_format() {
   echo "all files formatted"
 }
 
+# Every test of a configured preset has a TIMEOUT, so that a hang fails the run instead of
+# stalling it.
+check_timeouts() {
+  ctest --preset "$1" --show-only=json-v1 | python3 -c '
+import json, sys
+tests = json.load(sys.stdin)["tests"]
+bare = [t["name"] for t in tests
+        if "TIMEOUT" not in {p["name"] for p in t.get("properties", [])}]
+print("%s: %d tests, without a TIMEOUT: %s" % (sys.argv[1], len(tests), bare or "none"))
+sys.exit(1 if bare else 0)' "$1"
+}
+
 # A private Wine prefix in the build folder; wineboot once per prefix.
 prepare_wine_prefix() {
   export WINEPREFIX="$PWD/$1" WINEDEBUG=-all
