@@ -10,10 +10,10 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # The second compiler, for Linux and for Windows (with lld as the Windows linker); libFuzzer
 # and its sanitizers come with it.
 CLANG_PACKAGES=(clang lld clang-14 libclang-rt-14-dev)
-# The schema check of every event line, the Node.js example, and the .deb (dpkg-shlibdeps
-# reads its dependencies from the program, found with `file`).
-TEST_PACKAGES=(clang-format libicu-dev python3-jsonschema nodejs dpkg-dev file
-  "${CLANG_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
+# The schema check of every event line, the Node.js example, the .deb (dpkg-shlibdeps
+# reads its dependencies from the program, found with `file`), and the signed ZIP.
+TEST_PACKAGES=(clang-format libicu-dev python3-jsonschema nodejs dpkg-dev file osslsigncode
+  openssl "${CLANG_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
 
 step() { printf '\n== %s\n' "$*"; }
 
@@ -41,6 +41,18 @@ check_format() {
     return 1
   fi
   echo "all files formatted"
+}
+
+# Every test of a configured preset has a TIMEOUT, so that a hang fails the run instead of
+# stalling it.
+check_timeouts() {
+  ctest --preset "$1" --show-only=json-v1 | python3 -c '
+import json, sys
+tests = json.load(sys.stdin)["tests"]
+bare = [t["name"] for t in tests
+        if "TIMEOUT" not in {p["name"] for p in t.get("properties", [])}]
+print("%s: %d tests, without a TIMEOUT: %s" % (sys.argv[1], len(tests), bare or "none"))
+sys.exit(1 if bare else 0)' "$1"
 }
 
 # A private Wine prefix in the build folder; wineboot once per prefix.

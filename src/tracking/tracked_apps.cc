@@ -6,7 +6,7 @@
 
 namespace kolvex {
 
-const std::array<TrackedApp, 38> TRACKED_APPS = {{
+const std::array<TrackedApp, 40> TRACKED_APPS = {{
     {"zoom.exe", "Zoom"},
     {"zoomlauncher.exe", "Zoom"},
     {"ms-teams.exe", "Microsoft Teams"},
@@ -45,6 +45,11 @@ const std::array<TrackedApp, 38> TRACKED_APPS = {{
     {"obs32.exe", "OBS"},
     {"obs.exe", "OBS"},
     {"loom.exe", "Loom"},
+    // Since January 2026 new Teams runs its calling stack in a child process; in a virtual
+    // desktop (VDI 2.0) its media are handled on the user's machine. The sources are in the
+    // event reference.
+    {"ms-teams_modulehost.exe", "Microsoft Teams"},
+    {"msteamsvdi.exe", "Microsoft Teams"},
 }};
 
 const std::array<TrackedApp, 28> LINUX_TRACKED_APPS = {{

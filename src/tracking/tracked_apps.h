@@ -15,7 +15,7 @@ using TrackedAppTable = std::span<const TrackedApp>;
 
 // The Windows executables ("zoom.exe"), and the Linux builds of the same applications
 // ("zoom"); the sources of the Linux names are listed in the README.
-extern const std::array<TrackedApp, 38> TRACKED_APPS;
+extern const std::array<TrackedApp, 40> TRACKED_APPS;
 extern const std::array<TrackedApp, 28> LINUX_TRACKED_APPS;
 
 // Matches the executable file name in any letter case (full Unicode lower-casing), byte for

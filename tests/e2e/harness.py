@@ -10,6 +10,7 @@ import re
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import threading
@@ -302,6 +303,36 @@ def check_answers(command, name, env):
     assert usage.startswith("Usage: %s [--help | --version]\n" % name), usage
     assert "docs/events.md" in usage and "\r" not in usage, usage
     assert re.fullmatch(rb"%s \d+\.\d+\.\d+\n" % name.encode(), runs["--version"].stdout), runs
+
+
+def version_resource(program):
+    """A Windows program's version resource: its strings, and its binary FILEVERSION and
+    PRODUCTVERSION as dotted text."""
+    data = open(program, "rb").read()
+    start = data.find("VS_VERSION_INFO".encode("utf-16-le")) - 6
+    assert start >= 0, "no version resource"
+    block = data[start:start + struct.unpack_from("<H", data, start)[0]]
+
+    def node(at):  # wLength, wValueLength, wType, key, padding, value, padding, children
+        length, value_length, text = struct.unpack_from("<3H", block, at)
+        end = next(k for k in range(at + 6, at + length, 2) if block[k:k + 2] == b"\0\0")
+        value_at = (end + 5) & ~3
+        value = block[value_at:value_at + value_length * (2 if text else 1)]
+        children, child = [], (value_at + len(value) + 3) & ~3
+        while child < at + length:
+            children.append(node(child))
+            child = (child + struct.unpack_from("<H", block, child)[0] + 3) & ~3
+        return block[at + 6:end].decode("utf-16-le"), value, children
+
+    _, fixed, children = node(0)
+    signature, _, *v = struct.unpack_from("<6I", fixed)
+    assert signature == 0xFEEF04BD, hex(signature)
+    found = {name: "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+             for name, ms, ls in [("FILEVERSION", v[0], v[1]), ("PRODUCTVERSION", v[2], v[3])]}
+    for _, _, tables in [c for c in children if c[0] == "StringFileInfo"]:
+        found.update((name, value.decode("utf-16-le").rstrip("\0"))
+                     for table in tables for name, value, _ in table[2])
+    return found
 
 
 class TestRun:

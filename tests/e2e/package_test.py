@@ -1,7 +1,8 @@
 """The packages as a user gets them: what the .deb and the ZIP hold, that the .deb declares
-its libraries, and that the programs in them run (the Linux one against a private PulseAudio
-server, the Windows one under Wine).
-Usage: package_test.py PACKAGE.deb PACKAGE.zip"""
+its libraries, that the ZIP's program carries its version and a signature by SIGNER.pem, and
+that the programs in them run (the Linux one against a private PulseAudio server, the Windows
+one under Wine).
+Usage: package_test.py PACKAGE.deb PACKAGE.zip SIGNER.pem"""
 
 import os
 import subprocess
@@ -9,9 +10,10 @@ import sys
 import tempfile
 import zipfile
 
-from harness import Detector, PulseServer, TestRun
+from harness import Detector, PulseServer, TestRun, version_resource
 
-DEB, ZIP = sys.argv[1], sys.argv[2]
+DEB, ZIP, SIGNER = sys.argv[1:4]
+ZIP_TOP = os.path.basename(ZIP)[:-len(".zip")]  # kolvex-mic-detector-win-VERSION-win64
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # README.md and everything in docs/, below the documentation folder.
 DOCS = {"README.md"} | {os.path.relpath(os.path.join(folder, name), SOURCE)
@@ -53,15 +55,31 @@ def installed_program_runs(root):
 
 
 def zip_holds_the_program_and_docs(folder):
-    top = os.path.basename(ZIP)[:-len(".zip")]
     with zipfile.ZipFile(ZIP) as z:
         names = {n for n in z.namelist() if not n.endswith("/")}
-        assert names == {top + "/" + n for n in DOCS | {"kolvex-mic-detector-win.exe"}}, names
+        assert names == {ZIP_TOP + "/" + n for n in DOCS | {"kolvex-mic-detector-win.exe"}}, names
         z.extractall(folder)
-    version = subprocess.run(["wine", os.path.join(folder, top, "kolvex-mic-detector-win.exe"),
-                              "--version"], capture_output=True, timeout=120,
+    program = os.path.join(folder, ZIP_TOP, "kolvex-mic-detector-win.exe")
+    version = subprocess.run(["wine", program, "--version"], capture_output=True, timeout=120,
                              env=dict(os.environ, WINEDEBUG="-all", WINEDLLOVERRIDES="mmdevapi=d"))
-    assert version.stdout == b"kolvex-mic-detector-win %s\n" % top.split("-")[-2].encode(), version
+    number = ZIP_TOP.split("-")[-2]
+    assert version.stdout == b"kolvex-mic-detector-win %s\n" % number.encode(), version
+    assert version_resource(program)["ProductVersion"] == number
+
+
+def zip_program_is_signed(folder):
+    # The signer's certificate is the only trust anchor: the signature must be found, chain to
+    # it, and hash to the program as it is. One changed byte must fail that.
+    def verify(program):
+        return subprocess.run(["osslsigncode", "verify", "-CAfile", SIGNER, "-in", program],
+                              capture_output=True, text=True, timeout=120)
+    program = os.path.join(folder, ZIP_TOP, "kolvex-mic-detector-win.exe")
+    signed = verify(program)
+    assert signed.returncode == 0, signed.stdout + signed.stderr
+    changed = bytearray(open(program, "rb").read())
+    changed[len(changed) // 2] ^= 1
+    open(os.path.join(folder, "changed.exe"), "wb").write(changed)
+    assert verify(os.path.join(folder, "changed.exe")).returncode != 0
 
 
 def main():
@@ -73,8 +91,10 @@ def main():
         test.check(".deb: the installed program answers --version and runs",
                    lambda: installed_program_runs(root))
     with tempfile.TemporaryDirectory() as folder:
-        test.check("ZIP: program, README and docs; the program runs under Wine",
+        test.check("ZIP: program, README and docs; it runs under Wine and carries its version",
                    lambda: zip_holds_the_program_and_docs(folder))
+        test.check("ZIP: the program's signature is found and intact",
+                   lambda: zip_program_is_signed(folder))
     return test.finish()
 
 

@@ -1,4 +1,5 @@
-"""kolvex-mic-detector-win under Wine, run the way a consumer runs it.
+"""kolvex-mic-detector-win under Wine, run the way a consumer runs it, and the version
+resource it carries.
 
 Wine lists real endpoints from the PulseAudio server but has no session enumerator, so every
 snapshot is empty there."""
@@ -8,9 +9,10 @@ import subprocess
 import sys
 import tempfile
 
-from harness import Detector, PulseServer, TestRun, check_answers, parse_event
+from harness import (Detector, PulseServer, TestRun, check_answers, parse_event,
+                     version_resource)
 
-EXE = sys.argv[1]
+EXE, VERSION = sys.argv[1], sys.argv[2]
 
 
 def wine_env(pulse, **extra):
@@ -72,6 +74,15 @@ def questions_answered_without_audio(pulse):
                   wine_env(pulse, WINEDLLOVERRIDES="mmdevapi=d"))
 
 
+def version_resource_names_the_program():
+    resource = version_resource(EXE)
+    number = ".".join((VERSION.split(".") + ["0"] * 4)[:4])
+    versions = ["FILEVERSION", "PRODUCTVERSION", "FileVersion", "ProductVersion"]
+    assert [resource[k] for k in versions] == [number, number, VERSION, VERSION], resource
+    assert all(resource.get(k) for k in ["ProductName", "CompanyName", "FileDescription"])
+    assert resource["OriginalFilename"] == os.path.basename(EXE), resource
+
+
 def main():
     run = TestRun()
     with PulseServer() as pulse:
@@ -80,6 +91,8 @@ def main():
         run.check("reader gone: fault report, exit 101", lambda: reader_gone(pulse))
         run.check("--help, -h, --version: answered, exit 0",
                   lambda: questions_answered_without_audio(pulse))
+    run.check("version resource: names, and the version of project()",
+              version_resource_names_the_program)
     return run.finish()
 
 

@@ -30,6 +30,9 @@ TEST(TrackedAppsTest, FindsTheRowWhateverTheLetterCase) {
       {"Opera_GX.exe", "opera_gx.exe", "Opera GX"},
       {"browser.exe", "browser.exe", "Arc"},
       {"MS-Teams.exe", "ms-teams.exe", "Microsoft Teams"},
+      {"ms-teams_modulehost.exe", "ms-teams_modulehost.exe", "Microsoft Teams"},
+      {"MS-Teams_ModuleHost.EXE", "ms-teams_modulehost.exe", "Microsoft Teams"},
+      {"MsTeamsVdi.exe", "msteamsvdi.exe", "Microsoft Teams"},
       // The names the Linux builds run as.
       {"zoom", "zoom", "Zoom", LINUX_TRACKED_APPS},
       {"slack", "slack", "Slack", LINUX_TRACKED_APPS},
@@ -81,7 +84,7 @@ TEST(TrackedAppsTest, FindsNothingForNamesThatOnlyResembleARow) {
 }
 
 TEST(TrackedAppsTest, TableRowsAreUniqueLowerCaseNames) {
-  EXPECT_EQ(TRACKED_APPS.size(), 38u);
+  EXPECT_EQ(TRACKED_APPS.size(), 40u);
   std::set<std::string_view> display_names;
   for (const TrackedApp& app : TRACKED_APPS) display_names.insert(app.display_name);
   for (const TrackedAppTable table :
