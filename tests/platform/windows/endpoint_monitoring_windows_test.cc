@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "bin/detector.h"
+#include "child_process.h"
 #include "endpoints/flow_cache.h"
 #include "fake_core_audio.h"
 #include "platform/windows/windows_audio_platform.h"
@@ -71,14 +74,28 @@ class EndpointMonitoringWindowsTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(com_.failure(), ""); }
 
-  std::unique_ptr<Detector> start(AudioPlatform& platform) {
-    Result<std::unique_ptr<Detector>> detector =
-        start_detector(platform, output_, std::chrono::milliseconds(20));
+  std::unique_ptr<Detector> start(
+      AudioPlatform& platform, std::chrono::nanoseconds interval = std::chrono::milliseconds(20)) {
+    Result<std::unique_ptr<Detector>> detector = start_detector(platform, output_, interval);
     if (!detector) {
       ADD_FAILURE() << detector.error().chained_text();
       return nullptr;
     }
     return std::move(*detector);
+  }
+
+  // Passes until `done` holds, for a generous while.
+  template <class Done>
+  static void run_until(Detector& detector, Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!done() && std::chrono::steady_clock::now() < deadline) run_pass(detector);
+    EXPECT_TRUE(done());
+  }
+
+  static std::size_t calls_to(const FakeCoreAudio& fake, std::string_view call) {
+    return static_cast<std::size_t>(
+        std::count_if(fake.calls().begin(), fake.calls().end(),
+                      [&](const auto& c) { return c.starts_with(call); }));
   }
 
   // Revokes the fake's class; the code under test must be done with it.
@@ -311,6 +328,217 @@ TEST_F(EndpointMonitoringWindowsTest, AThousandChangingPollsLeaveEveryInterfaceR
   }
   EXPECT_EQ(snapshots, POLLS - POLLS / 100);
   EXPECT_EQ(failures, POLLS / 100u);
+  expect_all_released(fake);
+}
+
+// The session watch: the scripted Core Audio calls its sinks from threads of its own while the
+// main loop polls, as the audio service does.
+
+constexpr std::uint32_t NO_SUCH_PID = 0xFFFFFFF0;
+
+// Zoom talking and idle on the default microphone, and playing; a second microphone, unused.
+CoreAudioScript call(std::uint32_t zoom) {
+  CoreAudioScript script;
+  script.endpoints = {
+      {u"mic",
+       eCapture,
+       {{zoom, AudioSessionStateActive, {}, u"talk"},
+        {zoom, AudioSessionStateInactive, {}, u"idle"}},
+       {},
+       DEVICE_STATE_ACTIVE},
+      {u"usb-mic", eCapture, {}, {}, DEVICE_STATE_ACTIVE},
+      {u"spk", eRender, {{zoom, AudioSessionStateActive, {}, u"play"}}, {}, DEVICE_STATE_ACTIVE},
+  };
+  script.capture_defaults = {{eCommunications, u"mic"}, {eConsole, u"mic"}};
+  return script;
+}
+
+std::u16string number(int n) {
+  const std::string text = std::to_string(n);
+  return {text.begin(), text.end()};
+}
+
+// Every capture session is watched once, idle ones too, whether listed, announced, or both;
+// late callbacks change nothing; all is undone with the pointers that were registered.
+TEST_F(EndpointMonitoringWindowsTest, EachCaptureSessionIsWatchedOnceAndLateCallbacksDoNothing) {
+  FakeCoreAudio fake(call(NO_SUCH_PID));
+  ComPtr<IAudioSessionEvents> idle_sink;
+  ComPtr<IAudioSessionNotification> mic_sink;
+  {
+    auto platform = make_windows_audio_platform();
+    auto detector = start(*platform);
+    ASSERT_TRUE(detector);
+    for (const auto* key : {u"mic", u"usb-mic"}) EXPECT_EQ(fake.session_sinks(key).size(), 1u);
+    for (const auto* key : {u"talk", u"idle"}) EXPECT_EQ(fake.events_sinks(key).size(), 1u);
+    EXPECT_EQ(fake.registered_sinks(), 4u);  // nothing on the speaker
+    idle_sink = fake.events_sinks(u"idle").at(0);
+    mic_sink = fake.session_sinks(u"mic").at(0);
+    std::jthread service([&] {
+      fake.create_session(u"usb-mic", {NO_SUCH_PID, AudioSessionStateActive, {}, u"new"});
+      fake.change_state(u"idle", AudioSessionStateExpired);
+    });
+    run_until(*detector, [&] { return fake.events_sinks(u"idle").empty(); });
+    service.join();
+    run_pass(*detector);
+    EXPECT_EQ(fake.events_sinks(u"new").size(), 1u);
+    const std::size_t registrations = calls_to(fake, "Register");
+    EXPECT_EQ(idle_sink->OnStateChanged(AudioSessionStateActive), S_OK);
+    EXPECT_EQ(idle_sink->OnSessionDisconnected(DisconnectReasonDeviceRemoval), S_OK);
+    run_pass(*detector);
+    EXPECT_EQ(calls_to(fake, "Register"), registrations);  // nothing watched anew
+    // The watch is silent: "started", then only the polls' summaries.
+    EXPECT_EQ(std::count_if(output_.lines.begin(), output_.lines.end(),
+                            [](const auto& line) { return line.find("snapshot") != line.npos; }),
+              output_.lines.size() - 1);
+  }
+  EXPECT_EQ(fake.registered_sinks(), 0u);
+  // The watch is gone: a session lent to its old sink is not kept.
+  ComPtr<IAudioSessionControl> control = fake.session_control(u"talk");
+  EXPECT_EQ(mic_sink->OnSessionCreated(control.Get()), S_OK);
+  control->AddRef();
+  EXPECT_EQ(control->Release(), 1u);
+  control.Reset();
+  idle_sink.Reset();
+  mic_sink.Reset();
+  expect_all_released(fake);
+}
+
+// A refusal (Wine's audio service has no session notifications) costs only speed: the same
+// lines, and no second attempt.
+TEST_F(EndpointMonitoringWindowsTest, ARefusedSessionRegistrationChangesNoLineAndIsNotRetried) {
+  ScratchFolder folder;
+  std::optional<std::wstring> exe = folder.place_sleeper(L"Zoom.exe");
+  std::optional<ChildProcess> zoom = exe ? ChildProcess::start(*exe) : std::nullopt;
+  ASSERT_TRUE(zoom);
+  struct Case {
+    std::string refused, call;
+    std::size_t sinks;
+  };
+  std::vector<std::string> accepted;
+  for (const Case& c : {Case{"nothing", "RegisterSessionNotification(mic)", 4},
+                        Case{"session manager", "RegisterSessionNotification(mic)", 1},
+                        Case{"session", "RegisterAudioSessionNotification(talk)", 3}}) {
+    SCOPED_TRACE(c.refused);
+    CoreAudioScript script = call(zoom->pid());
+    if (c.refused == "session manager") {
+      script.endpoints[0].outcomes[Call::register_sessions] = returns(E_NOTIMPL);
+    } else if (c.refused == "session") {
+      script.endpoints[0].sessions[0].outcomes[Call::register_events] = returns(E_NOTIMPL);
+    }
+    FakeCoreAudio fake(std::move(script));
+    output_.lines.clear();
+    {
+      auto platform = make_windows_audio_platform();
+      auto detector = start(*platform);
+      ASSERT_TRUE(detector);
+      for (int pass = 0; pass < 3; ++pass) run_pass(*detector);
+      EXPECT_EQ(calls_to(fake, c.call), 1u);
+      EXPECT_EQ(fake.registered_sinks(), c.sinks);
+    }
+    if (accepted.empty()) accepted = output_.lines;
+    EXPECT_EQ(output_.lines, accepted);
+    expect_all_released(fake);
+  }
+}
+
+// Each of these undoes every registration, and the watch is built again on what there is now.
+TEST_F(EndpointMonitoringWindowsTest, TheSessionWatchIsBuiltAnewWhenItsDevicesChange) {
+  for (const std::string change :
+       {"endpoint notice", "session disconnected", "device invalidated"}) {
+    SCOPED_TRACE(change);
+    FakeCoreAudio fake(call(NO_SUCH_PID));
+    {
+      auto platform = make_windows_audio_platform();
+      auto detector = start(*platform);
+      ASSERT_TRUE(detector);
+      if (change == "endpoint notice") {
+        fake.notify([](IMMNotificationClient& client) { client.OnDeviceAdded(L"usb-mic"); }).join();
+      } else if (change == "session disconnected") {
+        std::thread([&] { fake.disconnect(u"talk", DisconnectReasonFormatChanged); }).join();
+      } else {
+        fake.script().endpoints[1].state = DEVICE_STATE_UNPLUGGED;
+      }
+      run_until(*detector,
+                [&] { return calls_to(fake, "UnregisterSessionNotification(usb-mic)") == 1; });
+      run_pass(*detector);
+      EXPECT_EQ(calls_to(fake, "UnregisterSessionNotification(mic)"), 1u);
+      EXPECT_EQ(calls_to(fake, "UnregisterAudioSessionNotification"), 2u);
+      EXPECT_EQ(fake.registered_sinks(), change == "device invalidated" ? 3u : 4u);
+    }
+    expect_all_released(fake);
+  }
+}
+
+// A thousand state changes from the service's thread in about a second, in bursts further apart
+// than the sessions take to settle, each of which would bring a poll of its own: the polls keep
+// their distance, and the last state is the one reported.
+TEST_F(EndpointMonitoringWindowsTest, AFloodOfSessionStatesGivesAtMostTenPollsASecond) {
+  ScratchFolder folder;
+  std::optional<std::wstring> exe = folder.place_sleeper(L"Zoom.exe");
+  std::optional<ChildProcess> zoom = exe ? ChildProcess::start(*exe) : std::nullopt;
+  ASSERT_TRUE(zoom);
+  CoreAudioScript script = call(zoom->pid());
+  script.endpoints[0].sessions[0].state = AudioSessionStateInactive;
+  FakeCoreAudio fake(std::move(script));
+  {
+    auto platform = make_windows_audio_platform();
+    auto detector = start(*platform, POLL_INTERVAL);
+    ASSERT_TRUE(detector);
+    std::atomic<bool> done{false};
+    std::jthread service([&] {
+      for (int i = 0; i < 1000; ++i) {
+        fake.change_state(u"talk", i % 2 ? AudioSessionStateActive : AudioSessionStateInactive);
+        if (i % 40 == 39) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+      }
+      done = true;
+    });
+    while (!done) run_pass(*detector);
+    run_pass(*detector);  // the last change's poll
+    std::vector<std::chrono::steady_clock::time_point> polls;
+    std::string last_state;
+    for (std::size_t i = 0; i < output_.lines.size(); ++i) {
+      if (output_.lines[i].find("audio_process_snapshot") != std::string::npos) {
+        polls.push_back(output_.times[i]);
+      } else if (output_.lines[i].find("call_app_mic_state") != std::string::npos) {
+        last_state = output_.lines[i];
+      }
+    }
+    for (std::size_t i = 10; i < polls.size(); ++i) {
+      EXPECT_GE(polls[i] - polls[i - 10], std::chrono::seconds(1)) << "poll " << i;
+    }
+    EXPECT_NE(last_state.find(R"("active":true)"), std::string::npos) << last_state;
+  }
+  expect_all_released(fake);
+}
+
+// Sessions that expire, or just vanish (an application that ends without a word), are let go.
+TEST_F(EndpointMonitoringWindowsTest, TenThousandSessionsComeAndGoAndTheWatchHoldsNoMore) {
+  CoreAudioScript script = call(NO_SUCH_PID);
+  script.endpoints.resize(1);
+  script.endpoints[0].sessions.clear();
+  FakeCoreAudio fake(std::move(script));
+  {
+    auto platform = make_windows_audio_platform();
+    auto detector = start(*platform, std::chrono::nanoseconds(0));
+    ASSERT_TRUE(detector);
+    run_pass(*detector);
+    const std::size_t objects = fake.referenced_objects(), sinks = fake.registered_sinks();
+    for (int batch = 0; batch < 1000; ++batch) {
+      for (int i = batch * 10; i < batch * 10 + 10; ++i) {
+        fake.create_session(u"mic", {NO_SUCH_PID, AudioSessionStateActive, {}, number(i)});
+      }
+      run_pass(*detector);
+      for (int i = batch * 10; i < batch * 10 + 10; i += 2) {
+        fake.change_state(number(i), AudioSessionStateExpired);
+      }
+      fake.script().endpoints[0].sessions.clear();
+      run_pass(*detector);
+    }
+    run_pass(*detector);
+    run_pass(*detector);
+    EXPECT_EQ(fake.referenced_objects(), objects);
+    EXPECT_EQ(fake.registered_sinks(), sinks);
+  }
   expect_all_released(fake);
 }
 
