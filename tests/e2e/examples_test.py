@@ -15,7 +15,7 @@ EXE, EXAMPLES = sys.argv[1], sys.argv[2]
 # The detector as the example starts it. Its first run loses its reader after the first line
 # and so ends with a fault (status 101), as it does when a consumer stops reading; later runs
 # are plain. Every line read also goes to the log, to be validated.
-WRAPPER = """
+WRAPPER = """#!/usr/bin/env bash
 if mkdir "$STATE/faulted" 2>/dev/null; then
   "$DETECTOR" | head -n 1 >>"$LOG"
 else
@@ -40,9 +40,10 @@ def consumer_follows_a_meeting(pulse, example, bindir):
         wrapper, log, out = (os.path.join(work, name) for name in ("detector", "log", "out"))
         with open(wrapper, "w") as f:
             f.write(WRAPPER)
+        os.chmod(wrapper, 0o755)
         env = dict(os.environ, **pulse.env, DETECTOR=EXE, LOG=log, STATE=work)
         with open(out, "wb") as stdout:
-            consumer = subprocess.Popen(example + ["bash", wrapper], stdin=subprocess.DEVNULL,
+            consumer = subprocess.Popen(example + [wrapper], stdin=subprocess.DEVNULL,
                                         stdout=stdout, stderr=subprocess.STDOUT, env=env,
                                         start_new_session=True)
         try:
