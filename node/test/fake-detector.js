@@ -1,12 +1,8 @@
 #!/usr/bin/env node
-// Stands in for the detector. Its runs follow FAKE_RUNS, one word per run (the last repeats),
-// counted in the file FAKE_COUNT:
-//   101        exits 101 before started      127      writes an error, exits 127
-//   1, killed  started, then exits 1 or is killed
-//   fragment   started, half a line, exits 101
-//   long       says "a long run" on stderr, then as 1
-//   live       started, a line of each kind, a snapshot; runs until it is ended
-//   stubborn   as live, but only reports SIGTERM
+// Stands in for the detector. FAKE_RUNS has a word per run (the last repeats); FAKE_COUNT counts
+// runs. 101: exits before started. 127: an error, exits. 1, killed: started, exits 1 or is
+// killed. fragment: started, half a line, exits 101. long: "a long run" on stderr, then as 1.
+// live: started, lines of other kinds, a snapshot, then runs. stubborn: live, ignoring SIGTERM.
 import { readFileSync, writeFileSync } from 'node:fs';
 
 const count = Number(readFileSync(process.env.FAKE_COUNT, { encoding: 'utf8', flag: 'a+' }) || 0);

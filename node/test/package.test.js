@@ -30,17 +30,13 @@ before(async () => {
   { stdio: 'ignore', env: { ...process.env, HOME: pulse.dir, XDG_RUNTIME_DIR: pulse.dir } });
   await poll(() => spawnSync('pactl', ['info'], { env: pulse.env }).status === 0, 'the PulseAudio server');
 });
-after(() => {
-  pulse.server?.kill();
-  rmSync(work, { recursive: true, force: true });
-});
+after(() => [pulse.server?.kill(), rmSync(work, { recursive: true, force: true })]);
 
 test('import and require load it, and its program answers with its version', () => {
-  const load = { import: "import * as m from '@kolvex/mic-detector'", require: "const m = require('@kolvex/mic-detector')" };
-  for (const [how, statement] of Object.entries(load)) {
-    const type = how === 'import' ? 'module' : 'commonjs';
-    const path = run('node', [`--input-type=${type}`, '-e', `${statement}; console.log(m.resolveBinaryPath())`], { cwd: app });
-    assert.equal(path, `${installed}/bin/${PROGRAMS[0]}\n`, how);
+  for (const [type, load] of [['module', "import * as m from '@kolvex/mic-detector'"],
+    ['commonjs', "const m = require('@kolvex/mic-detector')"]]) {
+    const path = run('node', [`--input-type=${type}`, '-e', `${load}; console.log(m.resolveBinaryPath())`], { cwd: app });
+    assert.equal(path, `${installed}/bin/${PROGRAMS[0]}\n`, type);
   }
   for (const program of PROGRAMS) assert.equal(statSync(`${installed}/bin/${program}`).mode & 0o777, 0o755);
   assert.equal(run(`${installed}/bin/${PROGRAMS[0]}`, ['--version']), `kolvex-mic-detector ${version}\n`);

@@ -2,15 +2,18 @@
 // record the delays asked of them.
 import assert from 'node:assert/strict';
 import { once } from 'node:events';
-import { mkdtempSync, readFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { test } from 'node:test';
+import { after, test } from 'node:test';
 import { MicDetector } from '@kolvex/mic-detector';
 import { until } from './helpers.js';
 
+const work = mkdtempSync(join(tmpdir(), 'kolvex-fake-'));
+after(() => rmSync(work, { recursive: true, force: true }));
+
 function fake(runs, options = {}) {
-  const count = join(mkdtempSync(join(tmpdir(), 'kolvex-fake-')), 'count');
+  const count = join(mkdtempSync(join(work, 'run-')), 'count');
   const clock = { t: 0, delays: [], held: new Set(), hold: false, now: () => clock.t,
     setTimeout(fn, ms) {
       clock.delays.push(ms);
