@@ -92,7 +92,7 @@ export declare class MicDetector extends EventEmitter<MicDetectorEvents> {
   start(): void;
   /** Ends the program, hard after stopTimeoutMs, and resolves when it has exited. */
   stop(): Promise<void>;
-  /** The events, until stop() or until the detector is unavailable. */
+  /** The events, until stop() or until the detector is unavailable with no retry to follow. */
   events(): AsyncIterableIterator<DetectorEvent>;
   [Symbol.asyncDispose](): Promise<void>;
 }
