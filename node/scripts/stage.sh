@@ -20,3 +20,7 @@ cmake --install "$build/mingw" --prefix "$work/win" --strip >/dev/null
 rm -rf bin
 install -D -m 755 "$work/linux/bin/kolvex-mic-detector" bin/linux-x64/kolvex-mic-detector
 install -D -m 755 "$work/win/kolvex-mic-detector-win.exe" bin/win32-x64/kolvex-mic-detector-win.exe
+# Signed as cpack signs the ZIP's program, when a certificate is given (README, "Signing").
+if [ -n "${KOLVEX_SIGN_PFX:-}" ]; then
+  ../scripts/sign bin/win32-x64/kolvex-mic-detector-win.exe
+fi
