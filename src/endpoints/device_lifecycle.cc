@@ -1,7 +1,6 @@
 #include "endpoints/device_lifecycle.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -15,29 +14,62 @@ namespace {
 constexpr double DEDUP_WINDOW_SECONDS = 1.0;
 constexpr std::uint8_t CONTRACT_VERSION = 1;
 
-// Words in the order of the enumerators; a value outside them reads as the last word.
-template <class Enum, std::size_t N>
-std::string_view word(Enum value, const std::array<std::string_view, N>& words) {
-  return words[std::min(static_cast<std::size_t>(value), N - 1)];
-}
-
+// Switches without a default, so that a new enumerator is a warning until it has its word; a
+// value outside them reads as the last word.
 std::string_view to_text(LifecycleChange change) {
-  return word(change, std::array<std::string_view, 5>{"default_role_changed", "endpoint_added",
-                                                      "endpoint_removed", "endpoint_state_changed",
-                                                      "listener_failed"});
+  switch (change) {
+    case LifecycleChange::default_role_changed:
+      return "default_role_changed";
+    case LifecycleChange::endpoint_added:
+      return "endpoint_added";
+    case LifecycleChange::endpoint_removed:
+      return "endpoint_removed";
+    case LifecycleChange::endpoint_state_changed:
+      return "endpoint_state_changed";
+    case LifecycleChange::listener_failed:
+      break;
+  }
+  return "listener_failed";
 }
 
 std::string_view to_text(LifecycleRole role) {
-  return word(role, std::array<std::string_view, 3>{"communications", "system_default", "none"});
+  switch (role) {
+    case LifecycleRole::communications:
+      return "communications";
+    case LifecycleRole::system_default:
+      return "system_default";
+    case LifecycleRole::none:
+      break;
+  }
+  return "none";
 }
 
 std::string_view to_text(LifecycleScope scope) {
-  return word(scope, std::array<std::string_view, 3>{"capture", "render", "unknown"});
+  switch (scope) {
+    case FlowLabel::capture:
+      return "capture";
+    case FlowLabel::render:
+      return "render";
+    case FlowLabel::unknown:
+      break;
+  }
+  return "unknown";
 }
 
 std::string_view to_text(LifecycleState state) {
-  return word(state, std::array<std::string_view, 5>{"active", "disabled", "not_present",
-                                                     "unplugged", "unknown"});
+  switch (state) {
+    case LifecycleState::active:
+      return "active";
+    case LifecycleState::disabled:
+      return "disabled";
+    case LifecycleState::not_present:
+      return "not_present";
+    case LifecycleState::unplugged:
+      return "unplugged";
+    case LifecycleState::unknown:
+      break;
+  }
+  return "unknown";
 }
 
 struct SubjectAndDetail {

@@ -78,10 +78,6 @@ NoticeReceiver::~NoticeReceiver() {
   shared_->notices.clear();
 }
 
-std::optional<EndpointNotice> NoticeReceiver::receive_for(std::chrono::nanoseconds timeout) {
-  return receive_until(std::chrono::steady_clock::now() + timeout);
-}
-
 std::optional<EndpointNotice> NoticeReceiver::receive_until(
     std::chrono::steady_clock::time_point deadline) {
   std::unique_lock<std::mutex> guard(shared_->lock);

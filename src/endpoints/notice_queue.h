@@ -44,9 +44,8 @@ class NoticeReceiver {
   NoticeReceiver(NoticeReceiver&&) noexcept = default;
   ~NoticeReceiver();
 
-  // Waits up to `timeout` for a notice; returns early, with nothing, once disconnected, when
+  // Waits until `deadline` for a notice; returns early, with nothing, once disconnected, when
   // woken up or while the overflow flag is up.
-  std::optional<EndpointNotice> receive_for(std::chrono::nanoseconds timeout);
   std::optional<EndpointNotice> receive_until(std::chrono::steady_clock::time_point deadline);
   std::optional<EndpointNotice> try_receive();
   bool disconnected() const;

@@ -65,7 +65,6 @@ class JsonValue {
 
   bool is_null() const { return std::holds_alternative<std::nullptr_t>(storage_); }
   const JsonObject* as_object() const { return std::get_if<JsonObject>(&storage_); }
-  const JsonArray* as_array() const { return std::get_if<JsonArray>(&storage_); }
   const std::string* as_string() const { return std::get_if<std::string>(&storage_); }
 
   friend bool operator==(const JsonValue&, const JsonValue&) = default;

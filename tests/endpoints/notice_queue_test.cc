@@ -12,6 +12,11 @@ namespace {
 
 using std::chrono::milliseconds;
 
+std::optional<EndpointNotice> receive_within(NoticeReceiver& receiver,
+                                             std::chrono::nanoseconds timeout) {
+  return receiver.receive_until(std::chrono::steady_clock::now() + timeout);
+}
+
 EndpointNotice added(std::string id, double ts = 0.0) {
   return {Added{std::move(id)}, ts};
 }
@@ -59,7 +64,7 @@ TEST(NoticeQueueTest, TimedReceiveWakesOnASendFromAnotherThread) {
     sender.try_send(added("late"));
   });
   // A generous timeout: the test only needs the wake-up, not its speed.
-  std::optional<EndpointNotice> n = q.receiver.receive_for(std::chrono::minutes(5));
+  std::optional<EndpointNotice> n = receive_within(q.receiver, std::chrono::minutes(5));
   producer.join();
   ASSERT_TRUE(n);
   EXPECT_EQ(id_of(*n), "late");
@@ -71,7 +76,7 @@ TEST(NoticeQueueTest, WakeUpsEndTheWaitWithoutTakingRoom) {
     for (int i = 0; i < 300; ++i) sender.wake_up();
   });
   producer.join();
-  EXPECT_FALSE(q.receiver.receive_for(std::chrono::minutes(5)));
+  EXPECT_FALSE(receive_within(q.receiver, std::chrono::minutes(5)));
   EXPECT_TRUE(q.receiver.take_wake_up());
   EXPECT_FALSE(q.receiver.take_wake_up());  // however many came, one
   EXPECT_TRUE(q.sender.try_send(added("fits")));
@@ -80,7 +85,7 @@ TEST(NoticeQueueTest, WakeUpsEndTheWaitWithoutTakingRoom) {
 
 TEST(NoticeQueueTest, TimedReceiveGivesNothingAfterItsTimeout) {
   NoticeQueue q = make_notice_queue();
-  EXPECT_FALSE(q.receiver.receive_for(milliseconds(1)));
+  EXPECT_FALSE(receive_within(q.receiver, milliseconds(1)));
   EXPECT_FALSE(q.receiver.disconnected());
 }
 
@@ -97,8 +102,8 @@ TEST(NoticeQueueTest, DisconnectedOnceEverySenderIsGoneButWaitingNoticesStillArr
   }
   EXPECT_TRUE(q.receiver.disconnected());
   EXPECT_EQ(id_of(*q.receiver.try_receive()), "from the copy");
-  EXPECT_EQ(id_of(*q.receiver.receive_for(std::chrono::minutes(5))), "last words");
-  EXPECT_FALSE(q.receiver.receive_for(std::chrono::minutes(5)));  // returns at once
+  EXPECT_EQ(id_of(*receive_within(q.receiver, std::chrono::minutes(5))), "last words");
+  EXPECT_FALSE(receive_within(q.receiver, std::chrono::minutes(5)));  // returns at once
 }
 
 TEST(NoticeQueueTest, SendingFailsOnceTheReceiverIsGone) {
@@ -135,7 +140,7 @@ TEST(NoticeQueueTest, ConcurrentProducersKeepTheirOwnOrder) {
   {
     NoticeSender drop = std::move(q.sender);  // only the producers' copies keep it connected
   }
-  while (std::optional<EndpointNotice> n = receiver.receive_for(std::chrono::minutes(5))) {
+  while (std::optional<EndpointNotice> n = receive_within(receiver, std::chrono::minutes(5))) {
     consume(*n);
   }
   for (std::thread& t : producers) t.join();

@@ -33,8 +33,9 @@ class ComErrorDetail final : public ErrorDetail {
   // The restricted description, else the description, from IRestrictedErrorInfo if answered.
   std::u16string restricted_text() const {
     ComPtr<IRestrictedErrorInfo> restricted;
+    // Declared here, the interface has no __uuidof for IID_PPV_ARGS.
     if (FAILED(info_->QueryInterface(IID_RESTRICTED_ERROR_INFO,
-                                     reinterpret_cast<void**>(restricted.GetAddressOf()))) ||
+                                     IID_PPV_ARGS_Helper(restricted.GetAddressOf()))) ||
         !restricted) {
       return {};
     }

@@ -74,7 +74,7 @@ void SessionWatch::watch_all() {
 void SessionWatch::watch_endpoint(IMMDevice& device) {
   ComPtr<IAudioSessionManager2> manager;
   if (FAILED(device.Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
-                             reinterpret_cast<void**>(manager.GetAddressOf()))) ||
+                             IID_PPV_ARGS_Helper(manager.GetAddressOf()))) ||
       !manager) {
     return;
   }

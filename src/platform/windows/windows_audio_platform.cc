@@ -100,8 +100,7 @@ class WindowsAudioSessionList final : public AudioSessionList {
     HRESULT status = sessions_->GetSession(index, control.GetAddressOf());
     if (auto error = call_error(status, control)) return std::move(*error);
     ComPtr<IAudioSessionControl2> extended;
-    status = control->QueryInterface(__uuidof(IAudioSessionControl2),
-                                     reinterpret_cast<void**>(extended.GetAddressOf()));
+    status = control->QueryInterface(IID_PPV_ARGS(&extended));
     if (auto error = call_error(status, extended)) return std::move(*error);
     return std::make_unique<WindowsAudioSession>(std::move(control), std::move(extended));
   }
@@ -121,7 +120,7 @@ class WindowsAudioEndpoint final : public AudioEndpoint {
   Result<std::unique_ptr<AudioSessionList>> sessions() override {
     ComPtr<IAudioSessionManager2> manager;
     HRESULT status = device_->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
-                                       reinterpret_cast<void**>(manager.GetAddressOf()));
+                                       IID_PPV_ARGS_Helper(manager.GetAddressOf()));
     if (auto error = call_error(status, manager)) return std::move(*error);
     ComPtr<IAudioSessionEnumerator> sessions;
     status = manager->GetSessionEnumerator(sessions.GetAddressOf());
@@ -131,8 +130,7 @@ class WindowsAudioEndpoint final : public AudioEndpoint {
 
   Result<std::int32_t> data_flow() override {
     ComPtr<IMMEndpoint> endpoint;
-    HRESULT status = device_->QueryInterface(__uuidof(IMMEndpoint),
-                                             reinterpret_cast<void**>(endpoint.GetAddressOf()));
+    HRESULT status = device_->QueryInterface(IID_PPV_ARGS(&endpoint));
     if (auto error = call_error(status, endpoint)) return std::move(*error);
     EDataFlow flow = eRender;
     status = endpoint->GetDataFlow(&flow);
@@ -231,8 +229,7 @@ class WindowsAudioPlatform final : public AudioPlatform {
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
     ComPtr<IMMDeviceEnumerator> enumerator;
     const HRESULT status = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                            __uuidof(IMMDeviceEnumerator),
-                                            reinterpret_cast<void**>(enumerator.GetAddressOf()));
+                                            IID_PPV_ARGS(&enumerator));
     if (auto error = call_error(status, enumerator)) return std::move(*error);
     return std::make_unique<WindowsDeviceEnumerator>(std::move(enumerator));
   }
