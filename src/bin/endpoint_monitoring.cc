@@ -44,14 +44,14 @@ void EndpointMonitoring::wait_for_next_poll() {
     std::this_thread::sleep_for(poll_interval_);
     return;
   }
-  registration_->refresh(std::exchange(endpoints_changed_, false));
   using Clock = std::chrono::steady_clock;
   PollSchedule schedule(settle_, Clock::now(), poll_interval_);
+  bool endpoints_changed = false;
   // Once at least, so that notices already waiting are handled even with no interval.
   do {
     if (std::optional<EndpointNotice> notice = receiver_.receive_until(schedule.due())) {
       drain_notices(lifecycle_, receiver_, *notice);
-      endpoints_changed_ = true;
+      endpoints_changed = true;
       schedule.endpoints_changed(Clock::now());
     } else if (receiver_.take_wake_up()) {
       schedule.sessions_changed(Clock::now());
@@ -64,8 +64,10 @@ void EndpointMonitoring::wait_for_next_poll() {
   } while (Clock::now() < schedule.due());
   if (receiver_.take_overflow()) {
     recover_from_overflow(lifecycle_);
-    endpoints_changed_ = true;
+    endpoints_changed = true;
   }
+  // Last, so that a session the poll reads as idle is already watched when it starts.
+  registration_->refresh(endpoints_changed);
 }
 
 }  // namespace kolvex

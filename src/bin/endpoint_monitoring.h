@@ -24,8 +24,8 @@ class EndpointMonitoring {
                      DeviceLifecycle lifecycle, SessionSettle settle,
                      std::chrono::nanoseconds poll_interval);
 
-  // Refreshes what the registration watches, then blocks for at most the poll interval,
-  // writing the lifecycle events of what arrives. A notice ends the wait at once; news of the
+  // Blocks for at most the poll interval, writing the lifecycle events of what arrives, then
+  // refreshes what the registration watches. A notice ends the wait at once; news of the
   // sessions soon after they settle (PollSchedule).
   void wait_for_next_poll();
 
@@ -38,7 +38,6 @@ class EndpointMonitoring {
   DeviceLifecycle lifecycle_;
   SessionSettle settle_;
   std::chrono::nanoseconds poll_interval_;
-  bool endpoints_changed_ = false;  // since the registration was last refreshed
 };
 
 // Registers for endpoint notifications, reports a failed registration as a "listener_failed"

@@ -85,8 +85,8 @@ class EndpointRegistration {
   virtual ~EndpointRegistration() = default;
   // Brings what is watched in step with the endpoints and sessions there are now;
   // `endpoints_changed` after endpoint notices came or were lost. The main loop calls it once
-  // a pass, after the poll, on its own thread: the only thread on which a platform may create,
-  // register, unregister or release what it watches, since its callbacks must not.
+  // a pass, right before the poll, on its own thread: the only thread on which a platform may
+  // create, register, unregister or release what it watches, since its callbacks must not.
   virtual void refresh(bool endpoints_changed) { (void)endpoints_changed; }
 };
 

@@ -57,17 +57,21 @@ TEST(NoticeQueueTest, PostNoticeStampsAndRaisesTheFlagOnlyWhenANoticeIsLost) {
   EXPECT_GT(removed->ts, 1.7e9);
 }
 
-TEST(NoticeQueueTest, TimedReceiveWakesOnASendFromAnotherThread) {
-  NoticeQueue q = make_notice_queue();
-  std::thread producer([sender = q.sender]() mutable {
-    std::this_thread::sleep_for(milliseconds(20));
-    sender.try_send(added("late"));
-  });
-  // A generous timeout: the test only needs the wake-up, not its speed.
-  std::optional<EndpointNotice> n = receive_within(q.receiver, std::chrono::minutes(5));
-  producer.join();
-  ASSERT_TRUE(n);
-  EXPECT_EQ(id_of(*n), "late");
+// Each from another thread while the receiver waits. The timeout is generous: only the wake-up
+// counts, not its speed.
+TEST(NoticeQueueTest, TimedReceiveWakesOnANoticeALossOrAWakeUpFromAnotherThread) {
+  for (const std::string what : {"notice", "loss", "wake-up"}) {
+    NoticeQueue q = make_notice_queue();
+    std::thread producer([sender = q.sender, what]() mutable {
+      std::this_thread::sleep_for(milliseconds(20));
+      if (what == "notice") sender.try_send(added("late"));
+      if (what == "loss") sender.report_overflow();
+      if (what == "wake-up") sender.wake_up();
+    });
+    std::optional<EndpointNotice> n = receive_within(q.receiver, std::chrono::minutes(5));
+    producer.join();
+    EXPECT_EQ(n ? id_of(*n) : what, what == "notice" ? "late" : what);
+  }
 }
 
 TEST(NoticeQueueTest, WakeUpsEndTheWaitWithoutTakingRoom) {

@@ -3,6 +3,7 @@
 #include <audioclient.h>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "platform/windows/win_resources.h"
@@ -12,17 +13,16 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// What tells one session from another, whichever control stands for it: its instance
-// identifier, or where it gives none, the identity of its control.
-std::wstring instance_of(IAudioSessionControl& control) {
+// What tells one session from another, whichever control stands for it; nothing for a session
+// that gives none, which is then left to the poll.
+std::optional<std::wstring> instance_of(IAudioSessionControl& control) {
   ComPtr<IAudioSessionControl2> extended;
-  if (SUCCEEDED(control.QueryInterface(IID_PPV_ARGS(&extended))) && extended) {
-    CoTaskString id;
-    if (SUCCEEDED(extended->GetSessionInstanceIdentifier(id.out())) && id) return id.get();
+  CoTaskString id;
+  if (FAILED(control.QueryInterface(IID_PPV_ARGS(&extended))) || !extended ||
+      FAILED(extended->GetSessionInstanceIdentifier(id.out())) || !id) {
+    return std::nullopt;
   }
-  ComPtr<IUnknown> identity;
-  (void)control.QueryInterface(IID_PPV_ARGS(&identity));
-  return L"@" + std::to_wstring(reinterpret_cast<std::uintptr_t>(identity.Get()));
+  return id.get();
 }
 
 bool expired(IAudioSessionControl& control) {
@@ -82,11 +82,14 @@ void SessionWatch::watch_endpoint(IMMDevice& device) {
   endpoint.sink = make_session_notification_sink(inbox_, endpoint.number);
   if (FAILED(endpoint.manager->RegisterSessionNotification(endpoint.sink.Get()))) return;
   // Until the manager's sessions have been listed once, the service drops its notifications.
-  if (list_sessions(endpoint) == Listing::done) {
+  const Listing listing = list_sessions(endpoint);
+  if (listing == Listing::done) {
     endpoints_.push_back(std::move(endpoint));
     return;
   }
   release(endpoint);
+  // Gone while being watched: the endpoints are listed again at the next refresh.
+  if (listing == Listing::device_invalidated) rewatch_ = true;
 }
 
 SessionWatch::Listing SessionWatch::list_sessions(Endpoint& endpoint) {
@@ -102,31 +105,37 @@ SessionWatch::Listing SessionWatch::list_sessions(Endpoint& endpoint) {
     if (FAILED(listing->GetSession(index, &control)) || !control || expired(*control.Get())) {
       continue;
     }
-    listed.push_back(attach(endpoint, std::move(control)).number);
+    if (Session* session = attach(endpoint, std::move(control))) {
+      session->listed = true;
+      listed.push_back(session->number);
+    }
   }
-  // A session attached from a callback may not be listed yet: it goes at its second miss.
   for (Session& session : endpoint.sessions) {
     const bool seen = std::find(listed.begin(), listed.end(), session.number) != listed.end();
     session.missed_listings = seen ? 0 : session.missed_listings + 1;
   }
-  let_go(endpoint, [](const Session& session) { return session.missed_listings >= 2; });
+  // One announced by a callback may not be listed for a while, but not for ever.
+  let_go(endpoint, [](const Session& session) {
+    return session.missed_listings >= (session.listed ? 2 : 10);
+  });
   return Listing::done;
 }
 
-SessionWatch::Session& SessionWatch::attach(Endpoint& endpoint,
+SessionWatch::Session* SessionWatch::attach(Endpoint& endpoint,
                                             ComPtr<IAudioSessionControl> control) {
-  std::wstring instance = instance_of(*control.Get());
+  std::optional<std::wstring> instance = instance_of(*control.Get());
+  if (!instance) return nullptr;
   for (Session& held : endpoint.sessions) {
-    if (held.instance == instance) return held;
+    if (held.instance == *instance) return &held;
   }
-  Session session{++last_number_, std::move(instance), nullptr, nullptr, 0};
+  Session session{++last_number_, std::move(*instance), nullptr, nullptr, 0, false};
   ComPtr<IAudioSessionEvents> sink = make_session_events_sink(inbox_, session.number);
   if (SUCCEEDED(control->RegisterAudioSessionNotification(sink.Get()))) {
     session.control = std::move(control);
     session.sink = std::move(sink);
   }
   endpoint.sessions.push_back(std::move(session));
-  return endpoint.sessions.back();
+  return &endpoint.sessions.back();
 }
 
 void SessionWatch::take_news() {

@@ -36,8 +36,9 @@ class SessionWatch {
 
   // Takes in what the callbacks recorded, then lists every watched endpoint's sessions again:
   // a session not held yet is attached, one that has expired or is missing from two listings
-  // in a row is let go. Every endpoint is watched anew after `endpoints_changed`, a
-  // disconnected session, a device reported invalidated, or a listing of endpoints that failed.
+  // in a row is let go (ten for one only announced, which the service may list late). Every
+  // endpoint is watched anew after `endpoints_changed`, a disconnected session, a device reported
+  // invalidated, or a listing of endpoints that failed.
   void refresh(bool endpoints_changed);
 
  private:
@@ -48,6 +49,7 @@ class SessionWatch {
     Microsoft::WRL::ComPtr<IAudioSessionControl> control;
     Microsoft::WRL::ComPtr<IAudioSessionEvents> sink;
     int missed_listings = 0;
+    bool listed = false;  // ever
   };
   struct Endpoint {
     std::uint64_t number;
@@ -60,8 +62,9 @@ class SessionWatch {
   void watch_all();
   void watch_endpoint(IMMDevice& device);
   Listing list_sessions(Endpoint& endpoint);
-  // The session the control stands for, held from now on if it was not.
-  Session& attach(Endpoint& endpoint, Microsoft::WRL::ComPtr<IAudioSessionControl> control);
+  // The session the control stands for, held from now on if it was not; null for one without
+  // an instance identifier.
+  Session* attach(Endpoint& endpoint, Microsoft::WRL::ComPtr<IAudioSessionControl> control);
   void take_news();
   // Unregisters and lets go of the endpoint's sessions for which `predicate` holds.
   template <class Predicate>
