@@ -286,9 +286,9 @@ class PulseAudioPlatform final : public AudioPlatform {
  public:
   PulseAudioPlatform() : connection_(local_host_name()) {}
 
-  // Called once at the start of every poll.
+  void begin_poll() override { exe_names_.forget_unused(); }
+
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
-    exe_names_.forget_unused();
     Result<ServerView> view = connection_.fetch_view();
     if (!view) return view.take_error();
     return std::make_unique<PulseDeviceEnumerator>(
