@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <functional>
 #include <utility>
 
 #include "platform/pulse/pulse_error.h"
@@ -112,15 +113,10 @@ Status PulseConnection::subscribe(Clock::time_point deadline) {
   pa_context* context = context_.get();
   pa_context_set_subscribe_callback(context, on_event, &sessions_);
   ServerListing request;
-  request.pending = 1;
   const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT |
                                                         PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
   const OperationPtr operation(request_subscription(context, mask, request));
-  if (!operation) return context_error();
-  Status answered = run_until([&request] { return request.pending == 0; }, deadline);
-  if (!answered.ok()) return answered;
-  if (request.failed) return context_error();
-  return {};
+  return await({&operation, 1}, request, deadline);
 }
 
 Status PulseConnection::wait_until_quiet(Clock::time_point give_up) {
@@ -155,15 +151,8 @@ Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
     operations[sent++].reset(request(context, Asked::source_outputs, listing));
   }
   if (kinds) operations[sent++].reset(request(context, Asked::clients, listing));
-  for (std::size_t i = 0; i < sent; ++i) {
-    if (!operations[i]) return context_error();
-  }
-  listing.pending = static_cast<int>(sent);
-  Status answered =
-      run_until([&listing] { return listing.pending == 0; }, Clock::now() + REQUEST_TIMEOUT);
+  Status answered = await({operations.data(), sent}, listing, Clock::now() + REQUEST_TIMEOUT);
   if (!answered.ok()) return answered;
-  if (listing.failed) return context_error();
-  std::erase_if(listing.view.sources, [](const EndpointValues& source) { return source.monitor; });
   // A placeholder is no default: for this view there is none.
   for (std::string* name : {&listing.view.default_sink, &listing.view.default_source}) {
     if (is_placeholder_default(*name)) name->clear();
@@ -183,19 +172,23 @@ Result<std::optional<ServerView>> PulseConnection::request_endpoint(const std::s
       OperationPtr(request(context, Asked::sinks, listing, name.c_str())),
       OperationPtr(request(context, Asked::sources, listing, name.c_str())),
   };
-  for (const OperationPtr& operation : operations) {
-    if (!operation) return context_error();
-  }
-  listing.pending = 2;
-  Status answered =
-      run_until([&listing] { return listing.pending == 0; }, Clock::now() + REQUEST_TIMEOUT);
+  Status answered = await(operations, listing, Clock::now() + REQUEST_TIMEOUT);
   if (!answered.ok()) return answered.take_error();
-  if (listing.failed) return context_error();
-  std::erase_if(listing.view.sources, [](const EndpointValues& source) { return source.monitor; });
   if (listing.view.sinks.empty() && listing.view.sources.empty()) {
     return std::optional<ServerView>();
   }
   return std::optional<ServerView>(std::move(listing.view));
+}
+
+Status PulseConnection::await(std::span<const OperationPtr> operations, ServerListing& listing,
+                              Clock::time_point deadline) {
+  if (std::ranges::any_of(operations, std::logical_not{})) return context_error();
+  listing.pending = static_cast<int>(operations.size());
+  Status answered = run_until([&listing] { return listing.pending == 0; }, deadline);
+  if (!answered.ok()) return answered;
+  if (listing.failed) return context_error();
+  std::erase_if(listing.view.sources, [](const EndpointValues& source) { return source.monitor; });
+  return {};
 }
 
 void PulseConnection::disconnect() {

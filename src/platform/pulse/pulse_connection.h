@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,8 @@
 #include "platform/pulse/session_cache.h"
 
 namespace kolvex::pulse {
+
+struct ServerListing;
 
 // How long one connection attempt or one batch of requests may take before it counts as
 // failed; a server that stops answering must not stop the detector.
@@ -41,6 +44,9 @@ class PulseConnection {
   // Lists the endpoints and the session kinds in `kinds` into `view` in one batch.
   Status request_batch(unsigned kinds, ServerView& view);
   Result<std::optional<ServerView>> request_endpoint(const std::string& name);
+  // Runs the loop until every request was answered into `listing`, without monitor sources.
+  Status await(std::span<const OperationPtr> operations, ServerListing& listing,
+               std::chrono::steady_clock::time_point deadline);
   // Runs `request` on a healthy connection, once more on a new one if the server went away.
   template <class T, class Request>
   Result<T> on_healthy_connection(Request request);
