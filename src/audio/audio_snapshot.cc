@@ -75,6 +75,7 @@ AudioProcessSnapshot build_entries(AudioPlatform& platform,
 }  // namespace
 
 Result<AudioProcessSnapshot> take_audio_process_snapshot(AudioPlatform& platform) {
+  platform.begin_poll();
   Result<std::unique_ptr<AudioDeviceEnumerator>> enumerator = platform.create_device_enumerator();
   if (!enumerator) return enumerator.take_error();
   SessionAccumulators accumulators;

@@ -25,8 +25,9 @@ struct SessionAccumulator {
 
 using SessionAccumulators = std::map<std::uint32_t, SessionAccumulator>;
 
-// One snapshot of every process with audio sessions on the active endpoints, ascending by pid.
-// Fails with the context "render endpoint" or "capture endpoint" when a pass cannot be walked.
+// One poll of the platform: a snapshot of every process with audio sessions on the active
+// endpoints, ascending by pid. Fails with the context "render endpoint" or "capture endpoint"
+// when a pass cannot be walked.
 Result<AudioProcessSnapshot> take_audio_process_snapshot(AudioPlatform& platform);
 
 // `defaults` is given for the capture pass only.

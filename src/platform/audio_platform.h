@@ -119,13 +119,17 @@ class AudioDeviceEnumerator {
 // program is "Zoom.exe" on Windows and "zoom" on Linux.
 enum class ExecutableNaming { windows, linux };
 
-// Everything the detector asks of the machine it runs on.
+// Everything the detector asks of the machine it runs on. The core calls begin_poll() at the
+// start of every poll, and only there; the poll's other calls follow it. What a platform keeps
+// from one poll to the next it may drop at begin_poll() when the last poll did not use it. No
+// other order is promised: create_device_enumerator() also runs at start-up, outside any poll.
 class AudioPlatform {
  public:
   virtual ~AudioPlatform() = default;
   virtual ExecutableNaming executable_naming() const { return ExecutableNaming::windows; }
   // How this platform's sessions move, in time.
   virtual SessionSettle session_settle() const = 0;
+  virtual void begin_poll() {}
   virtual Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() = 0;
   // The file name of the process's executable image, or nothing when it cannot be had.
   virtual std::optional<std::string> executable_name(std::uint32_t pid) = 0;

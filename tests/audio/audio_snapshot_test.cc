@@ -259,6 +259,7 @@ TEST(AudioSnapshotTest, CallsThePlatformInOrder) {
   FakeAudioPlatform platform(script);
   ASSERT_TRUE(snapshot_of(platform).ok());
   const std::vector<std::string> expected = {
+      "begin_poll",
       "create_device_enumerator",
       "endpoints(render,1)",
       "count(render)",

@@ -114,6 +114,7 @@ class FakeAudioPlatform : public AudioPlatform {
   FakeAudioPlatform(const FakeAudioPlatform&) = delete;
   FakeAudioPlatform& operator=(const FakeAudioPlatform&) = delete;
 
+  void begin_poll() override { log("begin_poll"); }
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override;
   std::optional<std::string> executable_name(std::uint32_t pid) override;
   ExecutableNaming executable_naming() const override { return script_.naming; }

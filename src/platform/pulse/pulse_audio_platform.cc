@@ -1,22 +1,17 @@
 #include "platform/pulse/pulse_audio_platform.h"
 
-#include <fcntl.h>
 #include <pulse/error.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
-#include <charconv>
 #include <climits>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "platform/pulse/proc_exe_names.h"
 #include "platform/pulse/pulse_connection.h"
 #include "platform/pulse/pulse_error.h"
-#include "platform/pulse/pulse_handles.h"
 #include "platform/pulse/pulse_subscription.h"
 #include "platform/pulse/pulse_values.h"
 
@@ -183,112 +178,13 @@ std::string local_host_name() {
   return name.data();
 }
 
-// The executable names of the processes of recent polls. A process keeps the name it had while
-// it runs the same file (device and inode behind /proc/<pid>/exe), even after the file was
-// renamed or replaced; an exec of another program gives a new one. Each /proc/<pid>/exe link
-// is held open and read on every poll (reading an open link skips the path lookup, most of
-// what reading it by name costs); only when its target changed is the file looked at. An open
-// link stops answering when its process ends, so a pid taken by another process is looked at
-// afresh.
-class ExeNames {
- public:
-  // Closes the links no lookup used since the last call.
-  void forget_unused() {
-    for (auto it = known_.begin(); it != known_.end();) {
-      it = std::exchange(it->second.used, false) ? std::next(it) : known_.erase(it);
-    }
-  }
-
-  std::optional<std::string> name(std::uint32_t pid) {
-    Target target;
-    if (const auto it = known_.find(pid); it != known_.end()) {
-      Known& known = it->second;
-      if (target.read(known.link.get())) {
-        known.used = true;
-        if (target.path() == known.target) return known.name;
-        std::optional<Image> image = image_of(pid);
-        if (!image || *image != known.image) {
-          known.name = target.name();
-          if (image) known.image = *image;
-        }
-        known.target = target.path();
-        return known.name;
-      }
-      known_.erase(it);
-    }
-    // The file before the target: an exec in between leaves a mismatch for the next poll.
-    const std::optional<Image> image = image_of(pid);
-    UniqueFd link(open(exe_path(pid).data(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!image || !link || !target.read(link.get())) return std::nullopt;
-    std::optional<std::string> name = target.name();
-    // Well below the usual limit of 1024 open files.
-    if (known_.size() < 256) {
-      known_.emplace(pid, Known{std::move(link), std::string(target.path()), *image, name, true});
-    }
-    return name;
-  }
-
- private:
-  struct Image {
-    dev_t device;
-    ino_t inode;
-    friend bool operator==(const Image&, const Image&) = default;
-  };
-
-  class Target {
-   public:
-    bool read(int link) {
-      const ssize_t read = readlinkat(link, "", bytes_.data(), bytes_.size());
-      if (read <= 0 || static_cast<std::size_t>(read) >= bytes_.size()) return false;
-      length_ = static_cast<std::size_t>(read);
-      bytes_[length_] = '\0';
-      return true;
-    }
-    std::string_view path() const { return {bytes_.data(), length_}; }
-    std::optional<std::string> name() const {
-      struct stat status {};
-      const bool exists = !path().ends_with(" (deleted)") || stat(bytes_.data(), &status) == 0;
-      return exe_name_from_link(path(), exists);
-    }
-
-   private:
-    std::array<char, PATH_MAX> bytes_;
-    std::size_t length_ = 0;
-  };
-
-  struct Known {
-    UniqueFd link;
-    std::string target;
-    Image image;
-    std::optional<std::string> name;
-    bool used;
-  };
-
-  static std::array<char, 32> exe_path(std::uint32_t pid) {
-    std::array<char, 32> path{};
-    constexpr std::string_view PROC = "/proc/", EXE = "/exe";
-    char* end =
-        std::to_chars(std::copy(PROC.begin(), PROC.end(), path.data()), path.data() + 20, pid).ptr;
-    std::copy(EXE.begin(), EXE.end(), end);
-    return path;
-  }
-
-  static std::optional<Image> image_of(std::uint32_t pid) {
-    struct stat image {};
-    if (stat(exe_path(pid).data(), &image) != 0) return std::nullopt;
-    return Image{image.st_dev, image.st_ino};
-  }
-
-  std::unordered_map<std::uint32_t, Known> known_;
-};
-
 class PulseAudioPlatform final : public AudioPlatform {
  public:
   PulseAudioPlatform() : connection_(local_host_name()) {}
 
-  // Called once at the start of every poll.
+  void begin_poll() override { exe_names_.forget_unused(); }
+
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
-    exe_names_.forget_unused();
     Result<ServerView> view = connection_.fetch_view();
     if (!view) return view.take_error();
     return std::make_unique<PulseDeviceEnumerator>(
@@ -309,7 +205,7 @@ class PulseAudioPlatform final : public AudioPlatform {
 
  private:
   PulseConnection connection_;
-  ExeNames exe_names_;
+  ProcExeNames exe_names_;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <functional>
 #include <utility>
 
 #include "platform/pulse/pulse_error.h"
@@ -15,10 +16,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr unsigned SINK_INPUTS = 1;
-constexpr unsigned SOURCE_OUTPUTS = 2;
-constexpr unsigned ALL_SESSIONS = SINK_INPUTS | SOURCE_OUTPUTS;
-
 // How long the server must say nothing about sessions before one that looked in passing is
 // listed again, and how long a poll waits for that at most. PipeWire takes some 5 to 30 ms
 // to link a new stream or move one; between its steps it announces each.
@@ -26,33 +23,7 @@ constexpr auto SETTLE = std::chrono::milliseconds(30);
 constexpr auto MAX_SETTLE = std::chrono::milliseconds(500);
 
 void on_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t, void* userdata) {
-  auto& news = *static_cast<SessionNews*>(userdata);
-  switch (type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
-    case PA_SUBSCRIPTION_EVENT_SINK_INPUT:
-      news.stale |= SINK_INPUTS;
-      ++news.count;
-      break;
-    case PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT:
-      news.stale |= SOURCE_OUTPUTS;
-      ++news.count;
-      break;
-    default:
-      break;
-  }
-}
-
-// A session that changed since it was last listed and is now linked to no endpoint, or corked,
-// may be on its way: a new stream on PipeWire is neither linked nor running for a moment, and
-// one moved to a new default source passes through the same. Reported as seen in passing, it
-// would be an application that stopped and started again.
-bool in_passing(const std::vector<SessionValues>& now, const std::vector<SessionValues>& before) {
-  return std::ranges::any_of(now, [&before](const SessionValues& session) {
-    if (session.endpoint_index != PA_INVALID_INDEX && !session.corked) return false;
-    return std::ranges::none_of(before, [&session](const SessionValues& earlier) {
-      return earlier.index == session.index && earlier.endpoint_index == session.endpoint_index &&
-             earlier.corked == session.corked;
-    });
-  });
+  static_cast<SessionCache*>(userdata)->heard(type);
 }
 
 // Each session's pid, now that its client is known too.
@@ -73,7 +44,12 @@ PulseConnection::~PulseConnection() {
 }
 
 Result<ServerView> PulseConnection::fetch_view() {
-  return on_healthy_connection<ServerView>([this] { return request_view(); });
+  return on_healthy_connection<ServerView>([this] {
+    return sessions_.view(
+        [this](unsigned kinds, ServerView& view) { return request_batch(kinds, view); },
+        [this](Clock::time_point give_up) { return wait_until_quiet(give_up); },
+        Clock::now() + MAX_SETTLE);
+  });
 }
 
 Result<std::optional<ServerView>> PulseConnection::find_endpoint(std::string_view name) {
@@ -133,67 +109,22 @@ Status PulseConnection::connect() {
 
 // Sessions are listed afresh on a new connection; from then on, only the kinds it announces.
 Status PulseConnection::subscribe(Clock::time_point deadline) {
-  news_.stale = ALL_SESSIONS;
+  sessions_.list_all_again();
   pa_context* context = context_.get();
-  pa_context_set_subscribe_callback(context, on_event, &news_);
+  pa_context_set_subscribe_callback(context, on_event, &sessions_);
   ServerListing request;
-  request.pending = 1;
   const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT |
                                                         PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
   const OperationPtr operation(request_subscription(context, mask, request));
-  if (!operation) return context_error();
-  Status answered = run_until([&request] { return request.pending == 0; }, deadline);
-  if (!answered.ok()) return answered;
-  if (request.failed) return context_error();
-  return {};
-}
-
-// Events dispatched while a batch ran may be older than its answers, so the kinds they name
-// stay stale for the next call; a kind taken from the cache that changed meanwhile is listed
-// with the rest in a second batch, so that the whole view is of one moment. Sessions seen in
-// passing are listed again once the server is quiet about them.
-Result<ServerView> PulseConnection::request_view() {
-  const Clock::time_point give_up = Clock::now() + MAX_SETTLE;
-  for (;;) {
-    Result<ServerView> view = request_consistent_view();
-    if (!view) return view;
-    const unsigned passing =
-        (in_passing(view->sink_inputs, sessions_.sink_inputs) ? SINK_INPUTS : 0) |
-        (in_passing(view->source_outputs, sessions_.source_outputs) ? SOURCE_OUTPUTS : 0);
-    sessions_.sink_inputs = view->sink_inputs;
-    sessions_.source_outputs = view->source_outputs;
-    if (passing == 0 || Clock::now() >= give_up) return view;
-    Status quiet = wait_until_quiet(give_up);
-    if (!quiet.ok()) return quiet.take_error();
-    news_.stale |= passing;
-  }
-}
-
-// Sessions are compared with the last listing only where they were listed again.
-Result<ServerView> PulseConnection::request_consistent_view() {
-  unsigned kinds = news_.stale;
-  ServerView view;
-  for (int batch = 0; batch < 2; ++batch) {
-    news_.stale = 0;
-    Status listed = request_batch(kinds, view);
-    if (!listed.ok()) {
-      news_.stale = ALL_SESSIONS;
-      return listed.take_error();
-    }
-    if ((news_.stale & ~kinds) == 0) break;
-    kinds = ALL_SESSIONS;
-  }
-  if (!(kinds & SINK_INPUTS)) view.sink_inputs = sessions_.sink_inputs;
-  if (!(kinds & SOURCE_OUTPUTS)) view.source_outputs = sessions_.source_outputs;
-  return view;
+  return await({&operation, 1}, request, deadline);
 }
 
 Status PulseConnection::wait_until_quiet(Clock::time_point give_up) {
   for (;;) {
-    const unsigned heard = news_.count;
+    const unsigned heard = sessions_.events();
     const Clock::time_point quiet_until = std::min(Clock::now() + SETTLE, give_up);
-    Status waited = run_until([&] { return news_.count != heard; }, quiet_until);
-    if (news_.count == heard) {
+    Status waited = run_until([&] { return sessions_.events() != heard; }, quiet_until);
+    if (sessions_.events() == heard) {
       // Quiet until the deadline: the wait timed out, which is what was wanted.
       if (PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()))) return {};
       return waited;
@@ -213,20 +144,15 @@ Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
       OperationPtr(request(context, Asked::sources, listing)),
   };
   std::size_t sent = 3;
-  if (kinds & SINK_INPUTS) operations[sent++].reset(request(context, Asked::sink_inputs, listing));
-  if (kinds & SOURCE_OUTPUTS) {
+  if (kinds & SessionCache::SINK_INPUTS) {
+    operations[sent++].reset(request(context, Asked::sink_inputs, listing));
+  }
+  if (kinds & SessionCache::SOURCE_OUTPUTS) {
     operations[sent++].reset(request(context, Asked::source_outputs, listing));
   }
   if (kinds) operations[sent++].reset(request(context, Asked::clients, listing));
-  for (std::size_t i = 0; i < sent; ++i) {
-    if (!operations[i]) return context_error();
-  }
-  listing.pending = static_cast<int>(sent);
-  Status answered =
-      run_until([&listing] { return listing.pending == 0; }, Clock::now() + REQUEST_TIMEOUT);
+  Status answered = await({operations.data(), sent}, listing, Clock::now() + REQUEST_TIMEOUT);
   if (!answered.ok()) return answered;
-  if (listing.failed) return context_error();
-  std::erase_if(listing.view.sources, [](const EndpointValues& source) { return source.monitor; });
   // A placeholder is no default: for this view there is none.
   for (std::string* name : {&listing.view.default_sink, &listing.view.default_source}) {
     if (is_placeholder_default(*name)) name->clear();
@@ -246,19 +172,23 @@ Result<std::optional<ServerView>> PulseConnection::request_endpoint(const std::s
       OperationPtr(request(context, Asked::sinks, listing, name.c_str())),
       OperationPtr(request(context, Asked::sources, listing, name.c_str())),
   };
-  for (const OperationPtr& operation : operations) {
-    if (!operation) return context_error();
-  }
-  listing.pending = 2;
-  Status answered =
-      run_until([&listing] { return listing.pending == 0; }, Clock::now() + REQUEST_TIMEOUT);
+  Status answered = await(operations, listing, Clock::now() + REQUEST_TIMEOUT);
   if (!answered.ok()) return answered.take_error();
-  if (listing.failed) return context_error();
-  std::erase_if(listing.view.sources, [](const EndpointValues& source) { return source.monitor; });
   if (listing.view.sinks.empty() && listing.view.sources.empty()) {
     return std::optional<ServerView>();
   }
   return std::optional<ServerView>(std::move(listing.view));
+}
+
+Status PulseConnection::await(std::span<const OperationPtr> operations, ServerListing& listing,
+                              Clock::time_point deadline) {
+  if (std::ranges::any_of(operations, std::logical_not{})) return context_error();
+  listing.pending = static_cast<int>(operations.size());
+  Status answered = run_until([&listing] { return listing.pending == 0; }, deadline);
+  if (!answered.ok()) return answered;
+  if (listing.failed) return context_error();
+  std::erase_if(listing.view.sources, [](const EndpointValues& source) { return source.monitor; });
+  return {};
 }
 
 void PulseConnection::disconnect() {

@@ -5,11 +5,10 @@
 #include <pulse/operation.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
-#include <unistd.h>
 
 #include "output/unique_resource.h"
 
-// Owning handles for libpulse objects and file descriptors.
+// Owning handles for libpulse objects.
 
 namespace kolvex::pulse {
 
@@ -38,14 +37,9 @@ inline void release_operation(pa_operation* operation) {
   pa_operation_unref(operation);
 }
 
-inline void close_fd(int fd) {
-  close(fd);
-}
-
 using MainloopPtr = UniqueResource<pa_mainloop*, free_mainloop>;
 using ThreadedMainloopPtr = UniqueResource<pa_threaded_mainloop*, free_threaded_mainloop>;
 using ContextPtr = UniqueResource<pa_context*, release_context>;
 using OperationPtr = UniqueResource<pa_operation*, release_operation>;
-using UniqueFd = UniqueResource<int, close_fd, -1>;
 
 }  // namespace kolvex::pulse

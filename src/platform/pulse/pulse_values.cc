@@ -1,7 +1,5 @@
 #include "platform/pulse/pulse_values.h"
 
-#include "output/text_encoding.h"
-
 namespace kolvex::pulse {
 
 std::optional<std::uint32_t> parse_process_id(std::string_view text) {
@@ -42,16 +40,6 @@ bool is_placeholder_default(std::string_view name) {
 std::uint32_t endpoint_state(std::optional<pa_port_available_t> active_port_availability) {
   if (active_port_availability == PA_PORT_AVAILABLE_NO) return ENDPOINT_STATE_UNPLUGGED;
   return ENDPOINT_STATE_ACTIVE;
-}
-
-std::optional<std::string> exe_name_from_link(std::string_view target, bool target_exists) {
-  constexpr std::string_view DELETED = " (deleted)";
-  if (!target_exists && target.ends_with(DELETED)) target.remove_suffix(DELETED.size());
-  const std::size_t slash = target.rfind('/');
-  if (slash == std::string_view::npos) return std::nullopt;
-  const std::string_view name = target.substr(slash + 1);
-  if (name.empty() || !is_valid_utf8(name)) return std::nullopt;
-  return std::string(name);
 }
 
 }  // namespace kolvex::pulse

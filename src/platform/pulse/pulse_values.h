@@ -83,10 +83,4 @@ std::uint32_t endpoint_state(const PortInfo* active_port) {
   return endpoint_state(static_cast<pa_port_available_t>(active_port->available));
 }
 
-// The file name in the target of /proc/<pid>/exe. The kernel marks the image of a running
-// program whose file was replaced or removed with " (deleted)"; the program is still the one
-// it was started as, so the mark goes when no file has the marked name. A name that is not
-// UTF-8 gives nothing.
-std::optional<std::string> exe_name_from_link(std::string_view target, bool target_exists);
-
 }  // namespace kolvex::pulse

@@ -71,37 +71,6 @@ TEST(SessionPid, ThePidTheServerCheckedComesFirst) {
   EXPECT_EQ(verified_client_pid("x", nullptr), std::nullopt);
 }
 
-TEST(ExeNameFromLink, IsTheLastComponentOfALinuxPath) {
-  const struct {
-    const char* target;
-    bool exists;
-    std::optional<std::string> name;
-  } cases[] = {
-      {"/usr/bin/pacat", true, "pacat"},
-      {"/tmp/t/Zoom.exe", true, "Zoom.exe"},
-      {"/opt/МТС ЛИНК.EXE", true, "МТС ЛИНК.EXE"},
-      // A backslash is an ordinary character in a Linux file name.
-      {"/tmp/C:\\Apps\\zoom.exe", true, "C:\\Apps\\zoom.exe"},
-      // Replaced or removed while running: still the program it was started as.
-      {"/tmp/t/Zoom.exe (deleted)", false, "Zoom.exe"},
-      // ...unless a file really has that name.
-      {"/tmp/t/Zoom.exe (deleted)", true, "Zoom.exe (deleted)"},
-      {"/", true, {}},
-      {"pacat", true, {}},
-      // A name that is not UTF-8 is not identified, as Windows leaves out one that does not
-      // decode; only the name counts.
-      {"/tmp/t/Zoom\xFF.exe", true, {}},
-      {"/tmp/t/\x80zoom", true, {}},
-      {"/tmp/t/zoom\xC0\xAF", true, {}},
-      {"/tmp/t/zoom\xED\xA0\x80", true, {}},
-      {"/tmp/\xFF/zoom", true, "zoom"},
-      {"", false, {}},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(exe_name_from_link(c.target, c.exists), c.name) << c.target;
-  }
-}
-
 TEST(PulseError, CarriesLibpulseTextAndASearchableCode) {
   EXPECT_EQ(pulse_error(PA_ERR_CONNECTIONREFUSED).text(), "Connection refused (0xA0500006)");
   EXPECT_EQ(pulse_error(PA_ERR_TIMEOUT).text(), "Timeout (0xA0500008)");
