@@ -1,11 +1,22 @@
 #include "audio/audio_snapshot.h"
 
+#include <map>
+#include <set>
 #include <utility>
 
 #include "audio/process_identity.h"
 
 namespace kolvex {
 namespace {
+
+// What one process's sessions add up to across all endpoints of one snapshot.
+struct SessionAccumulator {
+  std::set<CaptureEndpointRole> capture_roles;
+  bool renderActive = false;
+  bool captureActive = false;
+};
+
+using SessionAccumulators = std::map<std::uint32_t, SessionAccumulator>;
 
 void record_session(SessionAccumulator& accumulator, DataFlow flow, CaptureEndpointRole role,
                     bool is_active) {
@@ -44,6 +55,16 @@ CaptureEndpointRole endpoint_role(AudioEndpoint& endpoint, DataFlow flow,
   return classify_capture_endpoint(known_id, defaults ? *defaults : DefaultCaptureIds{});
 }
 
+std::optional<std::string> default_capture_endpoint_id(AudioDeviceEnumerator& enumerator,
+                                                       DeviceRole role) {
+  Result<std::unique_ptr<AudioEndpoint>> endpoint =
+      enumerator.default_endpoint(DataFlow::capture, role);
+  if (!endpoint) return std::nullopt;
+  Result<std::string> id = (*endpoint)->id();
+  if (!id) return std::nullopt;
+  return std::move(*id);
+}
+
 DefaultCaptureIds read_default_capture_ids(AudioDeviceEnumerator& enumerator) {
   DefaultCaptureIds defaults;
   defaults.communications_default_id =
@@ -72,22 +93,8 @@ AudioProcessSnapshot build_entries(AudioPlatform& platform,
   return snapshot;
 }
 
-}  // namespace
-
-Result<AudioProcessSnapshot> take_audio_process_snapshot(AudioPlatform& platform) {
-  platform.begin_poll();
-  Result<std::unique_ptr<AudioDeviceEnumerator>> enumerator = platform.create_device_enumerator();
-  if (!enumerator) return enumerator.take_error();
-  SessionAccumulators accumulators;
-  Status render = collect_endpoint_sessions(**enumerator, DataFlow::render, nullptr, accumulators);
-  if (!render.ok()) return render.take_error().context("render endpoint");
-  const DefaultCaptureIds defaults = read_default_capture_ids(**enumerator);
-  Status capture =
-      collect_endpoint_sessions(**enumerator, DataFlow::capture, &defaults, accumulators);
-  if (!capture.ok()) return capture.take_error().context("capture endpoint");
-  return build_entries(platform, accumulators);
-}
-
+// One data flow's active endpoints and their sessions; `defaults` is given for the capture pass
+// only.
 Status collect_endpoint_sessions(AudioDeviceEnumerator& enumerator, DataFlow flow,
                                  const DefaultCaptureIds* defaults,
                                  SessionAccumulators& accumulators) {
@@ -106,14 +113,20 @@ Status collect_endpoint_sessions(AudioDeviceEnumerator& enumerator, DataFlow flo
   return {};
 }
 
-std::optional<std::string> default_capture_endpoint_id(AudioDeviceEnumerator& enumerator,
-                                                       DeviceRole role) {
-  Result<std::unique_ptr<AudioEndpoint>> endpoint =
-      enumerator.default_endpoint(DataFlow::capture, role);
-  if (!endpoint) return std::nullopt;
-  Result<std::string> id = (*endpoint)->id();
-  if (!id) return std::nullopt;
-  return std::move(*id);
+}  // namespace
+
+Result<AudioProcessSnapshot> take_audio_process_snapshot(AudioPlatform& platform) {
+  platform.begin_poll();
+  Result<std::unique_ptr<AudioDeviceEnumerator>> enumerator = platform.create_device_enumerator();
+  if (!enumerator) return enumerator.take_error();
+  SessionAccumulators accumulators;
+  Status render = collect_endpoint_sessions(**enumerator, DataFlow::render, nullptr, accumulators);
+  if (!render.ok()) return render.take_error().context("render endpoint");
+  const DefaultCaptureIds defaults = read_default_capture_ids(**enumerator);
+  Status capture =
+      collect_endpoint_sessions(**enumerator, DataFlow::capture, &defaults, accumulators);
+  if (!capture.ok()) return capture.take_error().context("capture endpoint");
+  return build_entries(platform, accumulators);
 }
 
 CaptureEndpointRole classify_capture_endpoint(const std::optional<std::string>& endpoint_id,

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "audio/audio_snapshot.h"
-#include "output/clock.h"
+#include "base/clock.h"
 #include "output/diagnostics.h"
 
 namespace kolvex {

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <memory>
 
+#include "base/error_value.h"
 #include "bin/endpoint_monitoring.h"
-#include "output/error_value.h"
 #include "output/event_output.h"
 #include "platform/audio_platform.h"
 #include "tracking/mic_use_tracker.h"

@@ -3,9 +3,9 @@
 #include <thread>
 #include <utility>
 
+#include "base/clock.h"
 #include "bin/poll_schedule.h"
 #include "endpoints/notice_poster.h"
-#include "output/clock.h"
 
 namespace kolvex {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "output/clock.h"
+#include "base/clock.h"
 
 namespace kolvex {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "base/clock.h"
 #include "endpoints/notice_queue.h"
-#include "output/clock.h"
 #include "platform/audio_platform.h"
 
 namespace kolvex {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 #include "output/std_stream.h"
 
 namespace kolvex {

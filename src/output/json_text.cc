@@ -7,7 +7,7 @@
 #include <string_view>
 #include <type_traits>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace kolvex {
 namespace {

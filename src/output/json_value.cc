@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace kolvex {
 

@@ -6,8 +6,8 @@
 
 #include <iterator>
 
+#include "base/system_message.h"
 #include "output/std_stream.h"
-#include "output/system_message.h"
 
 namespace kolvex {
 namespace {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
+#include "base/system_message.h"
+#include "base/text_encoding.h"
 #include "output/std_stream.h"
-#include "output/system_message.h"
-#include "output/text_encoding.h"
 
 namespace kolvex {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 
 // The audio services as plain values. Each object stands for one platform object and
 // releases it when destroyed, so the core decides how long every platform object lives.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 #include "tracking/unicode_lower_tables.h"
 
 namespace kolvex {

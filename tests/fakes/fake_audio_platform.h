@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 #include "platform/audio_platform.h"
 
 // A scripted machine behind the platform seam for native tests. A test fills a FakeAudioScript,

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace kolvex::fuzz {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/text_encoding.h"
 #include "fuzz_support.h"
-#include "output/text_encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kolvex;

@@ -10,7 +10,7 @@
 #include <iterator>
 #include <utility>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace kolvex::pulse {
 namespace {

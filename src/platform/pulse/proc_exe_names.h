@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "output/unique_resource.h"
+#include "base/unique_resource.h"
 
 // Processes' executable names, from /proc.
 

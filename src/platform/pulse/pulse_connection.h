@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 #include "platform/pulse/pulse_handles.h"
 #include "platform/pulse/pulse_values.h"
 #include "platform/pulse/session_cache.h"

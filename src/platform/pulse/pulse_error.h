@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 
 namespace kolvex::pulse {
 

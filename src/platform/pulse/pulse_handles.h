@@ -6,7 +6,7 @@
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 
-#include "output/unique_resource.h"
+#include "base/unique_resource.h"
 
 // Owning handles for libpulse objects.
 

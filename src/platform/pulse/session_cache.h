@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 #include "platform/pulse/pulse_values.h"
 
 namespace kolvex::pulse {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 #include "platform/windows/win_resources.h"
 
 namespace kolvex::win {

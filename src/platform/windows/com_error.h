@@ -6,7 +6,7 @@
 
 #include <optional>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 
 namespace kolvex::win {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 
 namespace kolvex::win {
 

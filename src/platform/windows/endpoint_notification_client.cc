@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 #include "platform/windows/com_error.h"
 #include "platform/windows/com_object.h"
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "output/error_value.h"
+#include "base/error_value.h"
 #include "platform/audio_platform.h"
 
 namespace kolvex::win {

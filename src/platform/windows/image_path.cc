@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 
 namespace kolvex::win {
 namespace {

@@ -8,20 +8,28 @@
 #include <cwchar>
 #include <string_view>
 
-#include "output/unique_resource.h"
+#include "base/unique_resource.h"
 
 // The Windows resources the platform layer owns, each released by its own function.
 
 namespace kolvex::win {
 
+// Each keeps the thread's last error as it was, as a failure may still be read after what it
+// left behind is released.
+template <auto Free, class T>
+void keeping_last_error(T value) {
+  const DWORD saved = GetLastError();
+  Free(value);
+  SetLastError(saved);
+}
 inline void close_handle(HANDLE handle) {
-  CloseHandle(handle);
+  keeping_last_error<CloseHandle>(handle);
 }
 inline void free_co_task_string(LPWSTR text) {
-  CoTaskMemFree(text);
+  keeping_last_error<CoTaskMemFree>(text);
 }
 inline void free_bstr(BSTR text) {
-  SysFreeString(text);
+  keeping_last_error<SysFreeString>(text);
 }
 
 // A kernel handle from a call that reports failure as null, as OpenProcess does. A failing

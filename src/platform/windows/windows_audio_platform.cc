@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 #include "platform/windows/com_error.h"
 #include "platform/windows/endpoint_notification_client.h"
 #include "platform/windows/image_path.h"

@@ -11,8 +11,8 @@
 #include <set>
 #include <utility>
 
+#include "base/text_encoding.h"
 #include "counted_com_object.h"
-#include "output/text_encoding.h"
 
 namespace kolvex::win {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/error_value.h"
 #include "bin/detector.h"
-#include "output/error_value.h"
 
 namespace kolvex::win {
 

@@ -1,7 +1,7 @@
 #include <system_error>
 
-#include "output/error_value.h"
-#include "output/system_message.h"
+#include "base/error_value.h"
+#include "base/system_message.h"
 
 namespace kolvex {
 

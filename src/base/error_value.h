@@ -65,7 +65,7 @@ class ErrorValue {
 // Either a value or the error that prevented it. Anything that converts to T, and either kind
 // of error, converts to a Result, so `return value;` and `return error;` need no wrapping.
 template <class T>
-class Result {
+class [[nodiscard]] Result {
  public:
   template <class U = T>
   requires(std::is_convertible_v<U&&, T> && !std::is_same_v<std::remove_cvref_t<U>, Result> &&
@@ -78,9 +78,13 @@ class Result {
   bool ok() const { return state_.index() == 0; }
   explicit operator bool() const { return ok(); }
   T& value() { return std::get<0>(state_); }
+  const T& value() const { return std::get<0>(state_); }
   T& operator*() { return value(); }
+  const T& operator*() const { return value(); }
   T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
   ErrorValue& error() { return std::get<1>(state_); }
+  const ErrorValue& error() const { return std::get<1>(state_); }
   ErrorValue take_error() { return std::move(std::get<1>(state_)); }
 
  private:
@@ -88,7 +92,7 @@ class Result {
 };
 
 // The outcome of an operation that yields nothing: success, or the error that stopped it.
-class Status {
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(ErrorValue error) : error_(std::move(error)) {}
@@ -96,6 +100,7 @@ class Status {
 
   bool ok() const { return !error_.has_value(); }
   ErrorValue& error() { return *error_; }
+  const ErrorValue& error() const { return *error_; }
   ErrorValue take_error() { return std::move(*error_); }
 
  private:

@@ -1,9 +1,9 @@
 #include <windows.h>
 
-#include "output/error_value.h"
-#include "output/system_message.h"
-#include "output/text_encoding.h"
-#include "output/unique_resource.h"
+#include "base/error_value.h"
+#include "base/system_message.h"
+#include "base/text_encoding.h"
+#include "base/unique_resource.h"
 
 namespace kolvex {
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "output/clock.h"
+#include "base/clock.h"
 
 namespace kolvex {
 

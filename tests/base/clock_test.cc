@@ -1,4 +1,4 @@
-#include "output/clock.h"
+#include "base/clock.h"
 
 #include <gtest/gtest.h>
 

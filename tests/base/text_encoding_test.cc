@@ -1,4 +1,4 @@
-#include "output/text_encoding.h"
+#include "base/text_encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "output/error_value.h"
+#include "base/error_value.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include <time.h>
 
-#include "output/clock.h"
+#include "base/clock.h"
 
 namespace kolvex {
 
