@@ -18,7 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 // How long the server must say nothing about sessions before one that looked in passing is
 // listed again, and how long a poll waits for that at most. PipeWire takes some 5 to 30 ms
-// to link a new stream or move one; between its steps it announces each.
+// to link a new stream or move one, more on a busy machine; between its steps it announces
+// each.
 constexpr auto SETTLE = std::chrono::milliseconds(30);
 constexpr auto MAX_SETTLE = std::chrono::milliseconds(500);
 

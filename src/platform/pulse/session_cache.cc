@@ -2,26 +2,7 @@
 
 #include <pulse/subscribe.h>
 
-#include <algorithm>
-
 namespace kolvex::pulse {
-namespace {
-
-// A session that changed since it was last listed and is now linked to no endpoint, or corked,
-// may be on its way: a new stream on PipeWire is neither linked nor running for a moment, and
-// one moved to a new default source passes through the same. Reported as seen in passing, it
-// would be an application that stopped and started again.
-bool in_passing(const std::vector<SessionValues>& now, const std::vector<SessionValues>& before) {
-  return std::ranges::any_of(now, [&before](const SessionValues& session) {
-    if (session.endpoint_index != PA_INVALID_INDEX && !session.corked) return false;
-    return std::ranges::none_of(before, [&session](const SessionValues& earlier) {
-      return earlier.index == session.index && earlier.endpoint_index == session.endpoint_index &&
-             earlier.corked == session.corked;
-    });
-  });
-}
-
-}  // namespace
 
 void SessionCache::heard(pa_subscription_event_type_t event) {
   switch (event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) {
@@ -44,11 +25,16 @@ Result<ServerView> SessionCache::view(const ListBatch& list, const WaitUntilQuie
     Result<ServerView> view = consistent_view(list);
     if (!view) return view;
     const unsigned passing =
-        (in_passing(view->sink_inputs, sink_inputs_) ? SINK_INPUTS : 0) |
-        (in_passing(view->source_outputs, source_outputs_) ? SOURCE_OUTPUTS : 0);
+        (sink_input_moves_.in_passing(view->sink_inputs, sink_inputs_) ? SINK_INPUTS : 0) |
+        (source_output_moves_.in_passing(view->source_outputs, source_outputs_) ? SOURCE_OUTPUTS
+                                                                                : 0);
     sink_inputs_ = view->sink_inputs;
     source_outputs_ = view->source_outputs;
-    if (passing == 0 || std::chrono::steady_clock::now() >= give_up) return view;
+    if (passing == 0 || std::chrono::steady_clock::now() >= give_up) {
+      sink_input_moves_.reported(sink_inputs_);
+      source_output_moves_.reported(source_outputs_);
+      return view;
+    }
     Status quiet = wait_until_quiet(give_up);
     if (!quiet.ok()) return quiet.take_error();
     stale_ |= passing;

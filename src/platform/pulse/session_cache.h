@@ -8,6 +8,7 @@
 
 #include "base/error_value.h"
 #include "platform/pulse/pulse_values.h"
+#include "platform/pulse/session_moves.h"
 
 namespace kolvex::pulse {
 
@@ -46,6 +47,8 @@ class SessionCache {
   unsigned events_ = 0;
   std::vector<SessionValues> sink_inputs_;
   std::vector<SessionValues> source_outputs_;
+  SessionMoves sink_input_moves_;
+  SessionMoves source_output_moves_;
 };
 
 }  // namespace kolvex::pulse
