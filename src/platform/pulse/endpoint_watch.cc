@@ -57,6 +57,16 @@ void EndpointWatch::defaults(const std::string& default_sink, const std::string&
   }
 }
 
+bool EndpointWatch::announced(const std::string& default_sink,
+                              const std::string& default_source) const {
+  const auto same = [this](DataFlow flow, const std::string& name,
+                           const std::optional<std::string>& known) {
+    return is_placeholder_default(name) || default_id(flow, name) == known;
+  };
+  return same(DataFlow::render, default_sink, default_render_) &&
+         same(DataFlow::capture, default_source, default_capture_);
+}
+
 // A monitor made the default source is no microphone: to the detector there is then no
 // default capture endpoint, as on Windows when the last one goes.
 std::optional<std::string> EndpointWatch::default_id(DataFlow flow, const std::string& name) const {

@@ -37,6 +37,8 @@ class EndpointWatch {
   void gone(DataFlow flow, std::uint32_t index);
   // The server's defaults; an empty name means none, a placeholder that none is chosen yet.
   void defaults(const std::string& default_sink, const std::string& default_source);
+  // Whether those are the defaults last announced; a placeholder stands for whatever was.
+  bool announced(const std::string& default_sink, const std::string& default_source) const;
 
  private:
   using Key = std::pair<DataFlow, std::uint32_t>;

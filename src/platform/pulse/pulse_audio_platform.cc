@@ -153,7 +153,7 @@ class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
 
   Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
       std::shared_ptr<EndpointNotificationSink> sink) override {
-    return subscribe_to_endpoints(std::move(sink));
+    return subscribe_to_endpoints(std::move(sink), connection_.stale_defaults());
   }
 
  private:

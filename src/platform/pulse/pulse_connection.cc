@@ -80,9 +80,11 @@ Result<T> PulseConnection::on_healthy_connection(Request request) {
   return result;
 }
 
-// Handles whatever arrived since the last call without waiting, so a hang-up is noticed now.
+// Handles whatever arrived since the last call without waiting, so a hang-up is noticed now. A
+// connection whose defaults are out of date is not kept either.
 bool PulseConnection::still_connected() {
-  if (!context_) return false;
+  const bool stale = stale_defaults_->exchange(false);
+  if (!context_ || stale) return false;
   for (int i = 0; i < 16 && pa_mainloop_iterate(loop_.get(), 0, nullptr) > 0; ++i) {
   }
   return pa_context_get_state(context_.get()) == PA_CONTEXT_READY;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,6 +36,9 @@ class PulseConnection {
   // The sink or else the non-monitor source of that name, in a view of its own that holds no
   // sessions; nothing when there is none.
   Result<std::optional<ServerView>> find_endpoint(std::string_view name);
+  // Set from any thread when the server's defaults as this connection reads them are out of
+  // date; the next call then makes a new connection.
+  const std::shared_ptr<std::atomic<bool>>& stale_defaults() const { return stale_defaults_; }
 
  private:
   bool still_connected();
@@ -57,6 +62,7 @@ class PulseConnection {
   PlatformError context_error() const;
 
   std::string local_host_;
+  std::shared_ptr<std::atomic<bool>> stale_defaults_ = std::make_shared<std::atomic<bool>>(false);
   MainloopPtr loop_;
   ContextPtr context_;
   SessionCache sessions_;

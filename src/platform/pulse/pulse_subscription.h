@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 
 #include "base/error_value.h"
@@ -11,8 +12,11 @@ namespace kolvex::pulse {
 // connection, and a wake-up for every change of a session. Fails only when no such thread can be
 // had. A connection that fails, at start or later, is tried again every second; the loss is
 // reported to the sink as lost notices, and again once a new connection has listed the endpoints
-// afresh, since whatever changed in between was never announced.
+// afresh, since whatever changed in between was never announced. On a server that keeps the
+// defaults for each connection, a new connection checks them now and then; when they are not
+// what was announced, the change is announced and `stale_defaults` set.
 Result<std::unique_ptr<EndpointRegistration>> subscribe_to_endpoints(
-    std::shared_ptr<EndpointNotificationSink> sink);
+    std::shared_ptr<EndpointNotificationSink> sink,
+    std::shared_ptr<std::atomic<bool>> stale_defaults);
 
 }  // namespace kolvex::pulse

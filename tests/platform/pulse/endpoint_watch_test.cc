@@ -129,5 +129,20 @@ TEST(EndpointWatch, AnnouncesWhatWindowsWouldAndNothingElse) {
   }
 }
 
+// A check of the defaults through a new connection finds a missed change by this.
+TEST(EndpointWatch, KnowsWhetherDefaultsAreThoseAnnounced) {
+  RecordingNotificationSink words;
+  EndpointWatch watch(words);
+  start(watch);
+  EXPECT_TRUE(watch.announced("spk", "mic"));
+  EXPECT_TRUE(watch.announced("@DEFAULT_SINK@", "@DEFAULT_SOURCE@"));
+  EXPECT_FALSE(watch.announced("spk", "usb-mic"));
+  EXPECT_FALSE(watch.announced("hdmi", "mic"));
+  EXPECT_FALSE(watch.announced("spk", ""));
+  watch.defaults("spk", "spk.monitor");  // no default microphone, as with none
+  EXPECT_TRUE(watch.announced("spk", ""));
+  EXPECT_TRUE(watch.announced("spk", "spk.monitor"));
+}
+
 }  // namespace
 }  // namespace kolvex::pulse
