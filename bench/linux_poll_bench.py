@@ -1,6 +1,6 @@
-"""CPU and memory of the Linux detector against a private PulseAudio server.
+"""CPU and memory of the Linux detector against a private PulseAudio server, or PipeWire.
 
-  python3 bench/linux_poll_bench.py build/native/src/bin/kolvex-mic-detector
+  python3 bench/linux_poll_bench.py build/native/src/bin/kolvex-mic-detector [--server pipewire]
 
 1. With 50 recording clients: the detector's CPU time per poll, and side by side, in the same
    run, that of `pactl --format=json list source-outputs` run once per poll.
@@ -8,6 +8,7 @@
 3. The detector's peak resident set (VmHWM) over the whole run.
 """
 
+import argparse
 import os
 import subprocess
 import sys
@@ -15,6 +16,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from harness import Client, Detector, PulseServer  # noqa: E402
+from pipewire_server import PipeWireServer  # noqa: E402
 
 CLIENTS = 50
 POLLS = 15
@@ -55,8 +57,13 @@ def snapshots(detector):
 
 
 def main():
-    exe = os.path.abspath(sys.argv[1])
-    with PulseServer() as pulse, tempfile.TemporaryDirectory() as work:
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--server", choices=("pulseaudio", "pipewire"), default="pulseaudio")
+    args = parser.parse_args()
+    exe = os.path.abspath(args.exe)
+    server = PipeWireServer() if args.server == "pipewire" else PulseServer()
+    with server as pulse, tempfile.TemporaryDirectory() as work:
         pulse.must("set-default-source", "mic")
         env = dict(os.environ, **pulse.env)
         clients = [Client(pulse, work, NAMES[i % len(NAMES)], "--record", "--raw", "-d", "mic")
@@ -100,6 +107,7 @@ def main():
 
     per_poll = detector_cpu / polls
     per_pactl = pactl / POLLS
+    print("server                       %s" % args.server)
     print("clients                      %d" % CLIENTS)
     print("detector CPU per poll        %.3f ms  (%d polls)" % (per_poll * 1e3, polls))
     print("pactl CPU per run            %.3f ms  (%d runs)" % (per_pactl * 1e3, POLLS))
