@@ -28,22 +28,22 @@ inline bool is_null_reference(const IID& riid) {
   return address == nullptr;
 }
 
-// A callback object with one atomic reference count, freed when it reaches zero. It answers
-// IUnknown, IAgileObject (so the service calls it on any thread without marshalling) and
-// `Interface`.
-template <class Interface>
-class AgileComObject : public Interface {
+// A callback object with one atomic reference count, freed when it reaches zero. `Identity`
+// is the interface its IUnknown is laid out as; it answers IUnknown, IAgileObject (so the
+// service calls it on any thread without marshalling), `Identity` and `Others`.
+template <class Identity, class... Others>
+class AgileComObject : public Identity, public Others... {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
     if (is_null_reference(riid) || out == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IAgileObject) ||
-        riid == __uuidof(Interface)) {
-      *out = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
+    const bool identity = riid == __uuidof(IUnknown) || riid == __uuidof(IAgileObject);
+    if (!answer_as<Identity>(identity ? __uuidof(Identity) : riid, out) &&
+        !(answer_as<Others>(riid, out) || ...)) {
+      *out = nullptr;
+      return E_NOINTERFACE;
     }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
   }
 
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
@@ -59,6 +59,13 @@ class AgileComObject : public Interface {
   virtual ~AgileComObject() = default;
 
  private:
+  template <class Interface>
+  bool answer_as(const IID& riid, void** out) {
+    if (riid != __uuidof(Interface)) return false;
+    *out = static_cast<Interface*>(this);
+    return true;
+  }
+
   std::atomic<ULONG> references_{0};
 };
 

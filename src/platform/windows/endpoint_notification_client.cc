@@ -3,7 +3,6 @@
 #include <inspectable.h>
 #include <objidl.h>
 
-#include <atomic>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,33 +21,11 @@ std::optional<std::string> decode_id(LPCWSTR id) {
   return utf16_to_utf8_strict(reinterpret_cast<const char16_t*>(id));
 }
 
-class EndpointNotificationClient final : public IInspectable, public IMMNotificationClient {
+class EndpointNotificationClient final
+    : public AgileComObject<IInspectable, IMMNotificationClient> {
  public:
   explicit EndpointNotificationClient(std::shared_ptr<EndpointNotificationSink> sink)
       : sink_(std::move(sink)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (is_null_reference(riid) || out == nullptr) return E_POINTER;
-    if (riid == __uuidof(IUnknown) || riid == __uuidof(IInspectable) ||
-        riid == __uuidof(IAgileObject)) {
-      *out = static_cast<IInspectable*>(this);
-    } else if (riid == __uuidof(IMMNotificationClient)) {
-      *out = static_cast<IMMNotificationClient*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE GetIids(ULONG* count, IID** iids) override {
     if (count == nullptr || iids == nullptr) return E_POINTER;
@@ -101,9 +78,6 @@ class EndpointNotificationClient final : public IInspectable, public IMMNotifica
   }
 
  private:
-  ~EndpointNotificationClient() = default;
-
-  std::atomic<ULONG> references_{0};
   std::shared_ptr<EndpointNotificationSink> sink_;
 };
 
