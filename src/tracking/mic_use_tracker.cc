@@ -12,7 +12,8 @@ namespace {
 // Per-poll data refers to the snapshot's entries instead of copying them; the snapshot
 // outlives every use inside process_snapshot.
 using TrackedEntries = std::vector<const AudioProcessEntry*>;
-using ActivePids = std::map<std::string_view, std::set<std::uint32_t>>;
+// A process known only by name counts as a pid of its own that is none.
+using ActivePids = std::map<std::string_view, std::set<std::optional<std::uint32_t>>>;
 using TrackedApps = std::map<std::string_view, AudioProcessEntry>;
 using CurrentActive = std::map<std::string, TrackedAppState>;
 
@@ -76,10 +77,14 @@ JsonObject ended_event(const AppState& app, double ts) {
   };
 }
 
+JsonValue pid_value(std::optional<std::uint32_t> pid) {
+  return pid ? JsonValue(*pid) : JsonValue(nullptr);
+}
+
 JsonObject started_event(const AppState& app, double ts) {
   JsonObject event = ended_event(app, ts);
   event.insert("type", "meeting_started");
-  event.insert("pid", app.pid ? JsonValue(*app.pid) : JsonValue(nullptr));
+  event.insert("pid", pid_value(app.pid));
   return event;
 }
 
@@ -129,7 +134,7 @@ JsonObject process_members(const AudioProcessEntry& entry) {
       {"bundleId", entry.bundleId},
       {"captureActive", entry.captureActive},
       {"captureEndpointRole", to_text(entry.captureEndpointRole)},
-      {"pid", entry.pid},
+      {"pid", pid_value(entry.pid)},
       {"renderActive", entry.renderActive},
   };
 }
