@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/pulse/proc_exe_names.h"
+#include "platform/pulse/proc_processes.h"
 #include "platform/pulse/pulse_connection.h"
 #include "platform/pulse/pulse_error.h"
 #include "platform/pulse/pulse_subscription.h"
@@ -30,11 +31,15 @@ const std::vector<SessionValues>& sessions_of(const ServerView& view, DataFlow f
 
 class PulseSession final : public AudioSession {
  public:
-  explicit PulseSession(SessionValues values) : values_(values) {}
+  explicit PulseSession(SessionValues values) : values_(std::move(values)) {}
 
   Result<std::uint32_t> process_id() override {
-    if (!values_.pid) return pulse_error(PA_ERR_NOENTITY);
-    return *values_.pid;
+    if (!values_.process.pid) return pulse_error(PA_ERR_NOENTITY);
+    return *values_.process.pid;
+  }
+  std::optional<std::string> claimed_executable() override {
+    if (values_.process.pid || values_.process.name.empty()) return std::nullopt;
+    return values_.process.name;
   }
   Result<bool> is_active() override { return !values_.corked; }
 
@@ -180,9 +185,9 @@ std::string local_host_name() {
 
 class PulseAudioPlatform final : public AudioPlatform {
  public:
-  PulseAudioPlatform() : connection_(local_host_name()) {}
+  PulseAudioPlatform() : connection_(local_host_name(), session_processes_) {}
 
-  void begin_poll() override { exe_names_.forget_unused(); }
+  void begin_poll() override { exe_names_.begin_poll(); }
 
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
     Result<ServerView> view = connection_.fetch_view();
@@ -204,8 +209,10 @@ class PulseAudioPlatform final : public AudioPlatform {
   }
 
  private:
-  PulseConnection connection_;
   ProcExeNames exe_names_;
+  ProcProcesses processes_{exe_names_};
+  SessionProcesses session_processes_{processes_};
+  PulseConnection connection_;
 };
 
 }  // namespace

@@ -27,17 +27,10 @@ void on_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t, voi
   static_cast<SessionCache*>(userdata)->heard(type);
 }
 
-// Each session's pid, now that its client is known too.
-void resolve_pids(std::vector<SessionValues>& sessions, const std::vector<ClientValues>& clients) {
-  for (SessionValues& session : sessions) {
-    const auto client = std::ranges::find(clients, session.client, &ClientValues::index);
-    session.pid = session_pid(session.pid, client == clients.end() ? nullptr : &*client);
-  }
-}
-
 }  // namespace
 
-PulseConnection::PulseConnection(std::string local_host) : local_host_(std::move(local_host)) {}
+PulseConnection::PulseConnection(std::string local_host, SessionProcesses& processes)
+    : local_host_(std::move(local_host)), processes_(processes) {}
 
 // The context goes before the loop it runs on.
 PulseConnection::~PulseConnection() {
@@ -113,6 +106,7 @@ Status PulseConnection::connect() {
 // Sessions are listed afresh on a new connection; from then on, only the kinds it announces.
 Status PulseConnection::subscribe(Clock::time_point deadline) {
   sessions_.list_all_again();
+  processes_.forget_all();
   pa_context* context = context_.get();
   pa_context_set_subscribe_callback(context, on_event, &sessions_);
   ServerListing request;
@@ -160,8 +154,7 @@ Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
   for (std::string* name : {&listing.view.default_sink, &listing.view.default_source}) {
     if (is_placeholder_default(*name)) name->clear();
   }
-  resolve_pids(listing.view.sink_inputs, listing.view.clients);
-  resolve_pids(listing.view.source_outputs, listing.view.clients);
+  if (kinds) processes_.find(listing.view);
   listing.view.clients.clear();
   view = std::move(listing.view);
   return {};

@@ -12,6 +12,7 @@
 #include "platform/pulse/pulse_handles.h"
 #include "platform/pulse/pulse_values.h"
 #include "platform/pulse/session_cache.h"
+#include "platform/pulse/session_processes.h"
 
 namespace kolvex::pulse {
 
@@ -26,8 +27,9 @@ inline constexpr std::chrono::seconds REQUEST_TIMEOUT{5};
 // and replaced when it is not, so a server that restarted is found again by the next call.
 class PulseConnection {
  public:
-  // `local_host` is compared with the host a client reports to decide whether its pid is ours.
-  explicit PulseConnection(std::string local_host);
+  // `local_host` is compared with the host a client reports to decide whether its pid is ours;
+  // `processes` finds the process behind each session listed.
+  PulseConnection(std::string local_host, SessionProcesses& processes);
   PulseConnection(const PulseConnection&) = delete;
   PulseConnection& operator=(const PulseConnection&) = delete;
   ~PulseConnection();
@@ -62,6 +64,7 @@ class PulseConnection {
   PlatformError context_error() const;
 
   std::string local_host_;
+  SessionProcesses& processes_;
   std::shared_ptr<std::atomic<bool>> stale_defaults_ = std::make_shared<std::atomic<bool>>(false);
   MainloopPtr loop_;
   ContextPtr context_;

@@ -26,7 +26,7 @@ const auto INPUT = event(PA_SUBSCRIPTION_EVENT_SINK_INPUT);
 const auto OUTPUT = event(PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT);
 
 SessionValues stream(std::uint32_t index, std::uint32_t endpoint = 0, bool corked = false) {
-  return {index, endpoint, PA_INVALID_INDEX, 4120u, corked};
+  return {index, endpoint, PA_INVALID_INDEX, {4120u, "zoom", ""}, corked, {4120u, ""}};
 }
 
 // The server as the cache sees it: each batch lists `sessions` as they are then. An event heard
