@@ -158,7 +158,7 @@ class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
 
   Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
       std::shared_ptr<EndpointNotificationSink> sink) override {
-    return subscribe_to_endpoints(std::move(sink), connection_.stale_defaults());
+    return subscribe_to_endpoints(std::move(sink), connection_.heard_elsewhere());
   }
 
  private:

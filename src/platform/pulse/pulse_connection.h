@@ -38,9 +38,9 @@ class PulseConnection {
   // The sink or else the non-monitor source of that name, in a view of its own that holds no
   // sessions; nothing when there is none.
   Result<std::optional<ServerView>> find_endpoint(std::string_view name);
-  // Set from any thread when the server's defaults as this connection reads them are out of
-  // date; the next call then makes a new connection.
-  const std::shared_ptr<std::atomic<bool>>& stale_defaults() const { return stale_defaults_; }
+  // Told from any thread what another connection heard first; when it says that the defaults
+  // this connection reads are out of date, the next call makes a new connection.
+  const std::shared_ptr<HeardElsewhere>& heard_elsewhere() const { return heard_elsewhere_; }
 
  private:
   bool still_connected();
@@ -48,7 +48,7 @@ class PulseConnection {
   Status subscribe(std::chrono::steady_clock::time_point deadline);
   // Runs the loop until the server has said nothing about sessions for a moment.
   Status wait_until_quiet(std::chrono::steady_clock::time_point give_up);
-  // Lists the endpoints and the session kinds in `kinds` into `view` in one batch.
+  // Lists what `kinds` names (SessionCache's bits) into `view` in one batch.
   Status request_batch(unsigned kinds, ServerView& view);
   Result<std::optional<ServerView>> request_endpoint(const std::string& name);
   // Runs the loop until every request was answered into `listing`, without monitor sources.
@@ -65,7 +65,7 @@ class PulseConnection {
 
   std::string local_host_;
   SessionProcesses& processes_;
-  std::shared_ptr<std::atomic<bool>> stale_defaults_ = std::make_shared<std::atomic<bool>>(false);
+  std::shared_ptr<HeardElsewhere> heard_elsewhere_ = std::make_shared<HeardElsewhere>();
   MainloopPtr loop_;
   ContextPtr context_;
   SessionCache sessions_;

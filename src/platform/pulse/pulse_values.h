@@ -21,6 +21,8 @@ struct EndpointValues {
   std::string name;  // the endpoint id: stable across server restarts, unlike the index
   std::uint32_t state = ENDPOINT_STATE_ACTIVE;
   bool monitor = false;
+
+  friend bool operator==(const EndpointValues&, const EndpointValues&) = default;
 };
 
 // What a client says of its own process. One in a sandbox names a pid of its own pid
