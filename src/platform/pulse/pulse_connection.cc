@@ -37,8 +37,8 @@ PulseConnection::~PulseConnection() {
   disconnect();
 }
 
-Result<ServerView> PulseConnection::fetch_view() {
-  return on_healthy_connection<ServerView>([this] {
+Result<ViewPtr> PulseConnection::fetch_view() {
+  return on_healthy_connection<ViewPtr>([this] {
     return sessions_.view(
         [this](unsigned kinds, ServerView& view) { return request_batch(kinds, view); },
         [this](Clock::time_point give_up) { return wait_until_quiet(give_up); },

@@ -34,7 +34,7 @@ class PulseConnection {
   PulseConnection& operator=(const PulseConnection&) = delete;
   ~PulseConnection();
 
-  Result<ServerView> fetch_view();
+  Result<ViewPtr> fetch_view();
   // The sink or else the non-monitor source of that name, in a view of its own that holds no
   // sessions; nothing when there is none.
   Result<std::optional<ServerView>> find_endpoint(std::string_view name);

@@ -3,6 +3,7 @@
 #include <pulse/def.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,9 @@ struct ServerView {
   std::string default_sink;           // empty: none
   std::string default_source;         // empty: none
 };
+
+// A view is shared, not copied: a poll that finds nothing changed takes the last one as it is.
+using ViewPtr = std::shared_ptr<const ServerView>;
 
 // Decimal digits only, no sign or blanks, within 32 bits.
 std::optional<std::uint32_t> parse_process_id(std::string_view text);

@@ -29,27 +29,27 @@ void SessionCache::heard(pa_subscription_event_type_t event) {
   if (kinds & ALL_SESSIONS) ++events_;
 }
 
-Result<ServerView> SessionCache::view(const ListBatch& list, const WaitUntilQuiet& wait_until_quiet,
-                                      std::chrono::steady_clock::time_point give_up) {
+Result<ViewPtr> SessionCache::view(const ListBatch& list, const WaitUntilQuiet& wait_until_quiet,
+                                   std::chrono::steady_clock::time_point give_up) {
   for (;;) {
     unsigned listed = 0;
     Result<ServerView> view = consistent_view(list, listed);
-    if (!view) return view;
+    if (!view) return view.take_error();
     // A session not listed again is as it was reported, and then it was not passing.
     const unsigned passing =
         ((listed & SINK_INPUTS) &&
-                 sink_input_moves_.in_passing(view->sink_inputs, last_.sink_inputs)
+                 sink_input_moves_.in_passing(view->sink_inputs, last_->sink_inputs)
              ? SINK_INPUTS
              : 0) |
         ((listed & SOURCE_OUTPUTS) &&
-                 source_output_moves_.in_passing(view->source_outputs, last_.source_outputs)
+                 source_output_moves_.in_passing(view->source_outputs, last_->source_outputs)
              ? SOURCE_OUTPUTS
              : 0);
-    keep(listed, *view);
+    if (listed) keep(listed, std::move(*view));
     if (passing == 0 || std::chrono::steady_clock::now() >= give_up) {
-      sink_input_moves_.reported(view->sink_inputs);
-      source_output_moves_.reported(view->source_outputs);
-      return view;
+      sink_input_moves_.reported(last_->sink_inputs);
+      source_output_moves_.reported(last_->source_outputs);
+      return last_;
     }
     Status quiet = wait_until_quiet(give_up);
     if (!quiet.ok()) return quiet.take_error();
@@ -76,29 +76,17 @@ Result<ServerView> SessionCache::consistent_view(const ListBatch& list, unsigned
   return view;
 }
 
-void SessionCache::keep(unsigned kinds, ServerView& view) {
+void SessionCache::keep(unsigned listed, ServerView view) {
   view.clients.clear();
-  if (kinds & ENDPOINTS) {
-    last_.sinks = view.sinks;
-    last_.sources = view.sources;
-    last_.default_sink = view.default_sink;
-    last_.default_source = view.default_source;
-  } else {
-    view.sinks = last_.sinks;
-    view.sources = last_.sources;
-    view.default_sink = last_.default_sink;
-    view.default_source = last_.default_source;
+  if (!(listed & ENDPOINTS)) {
+    view.sinks = last_->sinks;
+    view.sources = last_->sources;
+    view.default_sink = last_->default_sink;
+    view.default_source = last_->default_source;
   }
-  if (kinds & SINK_INPUTS) {
-    last_.sink_inputs = view.sink_inputs;
-  } else {
-    view.sink_inputs = last_.sink_inputs;
-  }
-  if (kinds & SOURCE_OUTPUTS) {
-    last_.source_outputs = view.source_outputs;
-  } else {
-    view.source_outputs = last_.source_outputs;
-  }
+  if (!(listed & SINK_INPUTS)) view.sink_inputs = last_->sink_inputs;
+  if (!(listed & SOURCE_OUTPUTS)) view.source_outputs = last_->source_outputs;
+  last_ = std::make_shared<const ServerView>(std::move(view));
 }
 
 }  // namespace kolvex::pulse

@@ -52,18 +52,18 @@ class SessionCache {
 
   // A view of one moment, listing only what is stale. A session seen in passing is listed
   // again once the server is quiet about it, unless `give_up` has come.
-  Result<ServerView> view(const ListBatch& list, const WaitUntilQuiet& wait_until_quiet,
-                          std::chrono::steady_clock::time_point give_up);
+  Result<ViewPtr> view(const ListBatch& list, const WaitUntilQuiet& wait_until_quiet,
+                       std::chrono::steady_clock::time_point give_up);
 
  private:
   // Lists what is stale; `listed` says what that was.
   Result<ServerView> consistent_view(const ListBatch& list, unsigned& listed);
-  // Takes what was `listed` into the cache, and gives `view` the rest from it.
-  void keep(unsigned listed, ServerView& view);
+  // What was `listed`, with the rest from the last view, as the last view from now on.
+  void keep(unsigned listed, ServerView view);
 
   unsigned stale_ = EVERYTHING;
   unsigned events_ = 0;
-  ServerView last_;  // without clients
+  ViewPtr last_ = std::make_shared<const ServerView>();  // without clients
   SessionMoves sink_input_moves_;
   SessionMoves source_output_moves_;
 };

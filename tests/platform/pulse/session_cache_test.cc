@@ -72,7 +72,9 @@ struct Server {
       settle();
       return {};
     };
-    return cache.view(list, wait, give_up);
+    Result<ViewPtr> viewed = cache.view(list, wait, give_up);
+    if (!viewed) return viewed.take_error();
+    return ServerView(**viewed);
   }
 };
 
