@@ -22,6 +22,7 @@ class JsonObject {
   JsonObject() = default;
   JsonObject(std::initializer_list<Member> members);
 
+  void reserve(std::size_t members) { members_.reserve(members); }
   // Replaces the value of a key that is already present. A key that is not UTF-8 is stored as
   // it is written, with U+FFFD for what does not decode.
   void insert(std::string key, JsonValue value);

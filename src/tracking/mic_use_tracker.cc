@@ -128,15 +128,18 @@ void append_vanished(std::vector<JsonValue>& events, const MicUseTracker& tracke
   }
 }
 
+// Inserted one by one rather than listed: a list's members would be copied once more, and
+// this runs for every process of every poll. Room is left for "active".
 JsonObject process_members(const AudioProcessEntry& entry) {
-  return JsonObject{
-      {"appName", entry.appName},
-      {"bundleId", entry.bundleId},
-      {"captureActive", entry.captureActive},
-      {"captureEndpointRole", to_text(entry.captureEndpointRole)},
-      {"pid", pid_value(entry.pid)},
-      {"renderActive", entry.renderActive},
-  };
+  JsonObject members;
+  members.reserve(7);
+  members.insert("appName", entry.appName);
+  members.insert("bundleId", entry.bundleId);
+  members.insert("captureActive", entry.captureActive);
+  members.insert("captureEndpointRole", to_text(entry.captureEndpointRole));
+  members.insert("pid", pid_value(entry.pid));
+  members.insert("renderActive", entry.renderActive);
+  return members;
 }
 
 JsonObject summary_event(const AudioProcessSnapshot& snapshot,
