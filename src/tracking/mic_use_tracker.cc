@@ -6,6 +6,8 @@
 #include <string_view>
 #include <utility>
 
+#include "output/json_text.h"
+
 namespace kolvex {
 namespace {
 
@@ -128,48 +130,49 @@ void append_vanished(std::vector<JsonValue>& events, const MicUseTracker& tracke
   }
 }
 
-// Inserted one by one rather than listed: a list's members would be copied once more, and
-// this runs for every process of every poll. Room is left for "active".
 JsonObject process_members(const AudioProcessEntry& entry) {
-  JsonObject members;
-  members.reserve(7);
-  members.insert("appName", entry.appName);
-  members.insert("bundleId", entry.bundleId);
-  members.insert("captureActive", entry.captureActive);
-  members.insert("captureEndpointRole", to_text(entry.captureEndpointRole));
-  members.insert("pid", pid_value(entry.pid));
-  members.insert("renderActive", entry.renderActive);
-  return members;
+  return JsonObject{
+      {"appName", entry.appName},
+      {"bundleId", entry.bundleId},
+      {"captureActive", entry.captureActive},
+      {"captureEndpointRole", to_text(entry.captureEndpointRole)},
+      {"pid", pid_value(entry.pid)},
+      {"renderActive", entry.renderActive},
+  };
 }
 
-JsonObject summary_event(const AudioProcessSnapshot& snapshot,
-                         const TrackedEntries& tracked_entries, double ts) {
+RenderedProcessLists render_process_lists(AudioProcessSnapshot snapshot) {
   JsonArray active_apps;
+  JsonArray tracked_apps;
   for (const AudioProcessEntry& entry : snapshot) {
     if (entry.active) active_apps.emplace_back(process_members(entry));
-  }
-  JsonArray tracked_apps;
-  std::uint64_t tracked_active_count = 0;
-  for (const AudioProcessEntry* entry : tracked_entries) {
-    JsonObject members = process_members(*entry);
-    members.insert("active", entry->active);
+    if (!entry.tracked) continue;
+    JsonObject members = process_members(entry);
+    members.insert("active", entry.active);
     tracked_apps.emplace_back(std::move(members));
-    if (entry->active) ++tracked_active_count;
   }
-  const std::uint64_t active_count = active_apps.size();
-  const std::uint64_t tracked_count = tracked_apps.size();
+  return {std::move(snapshot), RenderedJson{to_compact_text(active_apps)},
+          RenderedJson{to_compact_text(tracked_apps)}};
+}
+
+JsonObject summary_event(const RenderedProcessLists& lists, double ts) {
+  std::uint64_t active_count = 0, tracked_count = 0, tracked_active_count = 0;
+  for (const AudioProcessEntry& entry : lists.snapshot) {
+    active_count += entry.active;
+    tracked_count += entry.tracked;
+    tracked_active_count += entry.tracked && entry.active;
+  }
   JsonObject event{
       {"activeProcessCount", active_count},
       {"kolvexInputActive", false},
-      {"processCount", std::uint64_t{snapshot.size()}},
+      {"processCount", std::uint64_t{lists.snapshot.size()}},
       {"trackedActiveProcessCount", tracked_active_count},
       {"trackedProcessCount", tracked_count},
       {"ts", ts},
       {"type", "audio_process_snapshot"},
   };
-  // Moved in, not listed above: an initializer list would copy every process's members.
-  event.insert("activeApps", std::move(active_apps));
-  event.insert("trackedApps", std::move(tracked_apps));
+  event.insert("activeApps", lists.active_apps);
+  event.insert("trackedApps", lists.tracked_apps);
   return event;
 }
 
@@ -196,7 +199,10 @@ std::vector<JsonValue> process_snapshot(MicUseTracker& tracker, AudioProcessSnap
   if (tracker.meeting_active && !any_active) {
     events.emplace_back(JsonObject{{"type", "meeting_ended"}, {"ts", ts}});
   }
-  events.emplace_back(summary_event(snapshot, tracked_entries, ts));
+  if (!tracker.rendered || tracker.rendered->snapshot != snapshot) {
+    tracker.rendered = render_process_lists(std::move(snapshot));
+  }
+  events.emplace_back(summary_event(*tracker.rendered, ts));
 
   tracker.tracked_active = std::move(current_active);
   tracker.meeting_active = any_active;
