@@ -20,7 +20,9 @@ std::string_view program(std::string_view binary) {
 
 SessionProcess find_session_process(std::optional<std::uint32_t> verified_pid,
                                     const ProcessClaim& claim, ProcessTable& processes) {
-  if (verified_pid) return {verified_pid, {}};
+  // Verified in the server's pid namespace: where that is not this program's, it may name no
+  // process here, and only the claim is left to go by.
+  if (verified_pid && processes.exists(*verified_pid)) return {verified_pid, {}};
   if (!claim.pid) return {};
   if (claim.binary.empty()) return {claim.pid, {}};  // nothing to check it against
   const std::string_view claimed = program(claim.binary);
