@@ -1,15 +1,18 @@
 """CPU and memory of the Linux detector against a private PulseAudio server, or PipeWire.
 
   python3 bench/linux_poll_bench.py build/native/src/bin/kolvex-mic-detector [--server pipewire]
+                                    [--runs N]
 
 1. With 50 recording clients: the detector's CPU time per poll, and side by side, in the same
    run, that of `pactl --format=json list source-outputs` run once per poll.
 2. With no clients, after they are gone: the detector's CPU over a minute of idling.
 3. The detector's peak resident set (VmHWM) over the whole run.
+Each figure is the median of N runs (3 unless told).
 """
 
 import argparse
 import os
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -56,13 +59,9 @@ def snapshots(detector):
     return [e for e in detector.events() if e["type"] == "audio_process_snapshot"]
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("exe")
-    parser.add_argument("--server", choices=("pulseaudio", "pipewire"), default="pulseaudio")
-    args = parser.parse_args()
-    exe = os.path.abspath(args.exe)
-    server = PipeWireServer() if args.server == "pipewire" else PulseServer()
+def measure(exe, server_kind):
+    """One run: CPU per poll, pactl's CPU per run, idle CPU share and seconds, peak RSS."""
+    server = PipeWireServer() if server_kind == "pipewire" else PulseServer()
     with server as pulse, tempfile.TemporaryDirectory() as work:
         pulse.must("set-default-source", "mic")
         env = dict(os.environ, **pulse.env)
@@ -104,19 +103,30 @@ def main():
             for c in clients:
                 c.stop()
             detector.stop()
+    return detector_cpu / polls, pactl / POLLS, idle_cpu, idle_seconds, rss, polls
 
-    per_poll = detector_cpu / polls
-    per_pactl = pactl / POLLS
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("--server", choices=("pulseaudio", "pipewire"), default="pulseaudio")
+    parser.add_argument("--runs", type=int, default=3)
+    args = parser.parse_args()
+    runs = [measure(os.path.abspath(args.exe), args.server) for _ in range(args.runs)]
+    median = lambda i: statistics.median(run[i] for run in runs)
+    per_poll, per_pactl, idle_cpu, idle_seconds, rss = (median(i) for i in range(5))
     print("server                       %s" % args.server)
     print("clients                      %d" % CLIENTS)
-    print("detector CPU per poll        %.3f ms  (%d polls)" % (per_poll * 1e3, polls))
-    print("pactl CPU per run            %.3f ms  (%d runs)" % (per_pactl * 1e3, POLLS))
-    print("detector / pactl             1/%.0f" % (per_pactl / per_poll))
+    print("detector CPU per poll        %.3f ms  (%d polls a run, median of %d runs)" %
+          (per_poll * 1e3, runs[0][5], len(runs)))
+    print("pactl CPU per run            %.3f ms  (%d runs each)" % (per_pactl * 1e3, POLLS))
+    print("detector / pactl             1/%.0f  (runs: %s)" %
+          (per_pactl / per_poll, ", ".join("1/%.0f" % (r[1] / r[0]) for r in runs)))
     print("idle CPU                     %.4f %% of a core  (%.1f ms over %.0f s)" %
           (100 * idle_cpu / idle_seconds, idle_cpu * 1e3, idle_seconds))
     print("peak RSS                     %.1f MiB  (%d KiB)" % (rss / 1024, rss))
-    ok = per_poll * 20 <= per_pactl and idle_cpu / idle_seconds < 0.0005 and rss < 8 * 1024
-    print("targets (1/20 of pactl, idle < 0.05 %%, RSS < 8 MiB): %s" % ("met" if ok else "MISSED"))
+    ok = per_poll * 30 <= per_pactl and idle_cpu / idle_seconds < 0.0005 and rss < 8 * 1024
+    print("targets (1/30 of pactl, idle < 0.05 %%, RSS < 8 MiB): %s" % ("met" if ok else "MISSED"))
     return 0 if ok else 1
 
 

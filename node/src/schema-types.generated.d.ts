@@ -52,12 +52,16 @@ export type CallAppMicState1 =
       pid?: null;
     };
 /**
+ * The process id; null for a process known only by the name of its executable: on Linux, one in a sandbox the detector cannot see into, or the detector's own sandbox cannot see out of, or one of several sandboxed processes that cannot be told apart.
+ */
+export type ProcessPid = Pid | null;
+/**
  * A process of a tracked application with an audio session, active or not.
  */
 export type TrackedApp = {
   bundleId: BundleId;
   appName: AppName;
-  pid: Pid;
+  pid: ProcessPid;
   active: boolean;
   renderActive: boolean;
   captureActive: boolean;
@@ -148,7 +152,7 @@ export interface AudioProcessSnapshot {
 export interface ActiveApp {
   bundleId: BundleId;
   appName: AppName;
-  pid: Pid;
+  pid: ProcessPid;
   renderActive: boolean;
   captureActive: true;
   captureEndpointRole: CaptureEndpointRole;

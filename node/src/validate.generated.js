@@ -2,7 +2,7 @@
 "use strict";
 export const validate = validate20;
 export default validate20;
-const schema31 = {"$schema":"https://json-schema.org/draft/2020-12/schema","title":"kolvex-mic-detector event","description":"One line of the detector's standard output: one compact JSON object, UTF-8, ending in a line feed. Integers are written without a decimal point; \"ts\" always has one (or an exponent).","type":"object","required":["type","ts"],"oneOf":[{"$ref":"#/$defs/started"},{"$ref":"#/$defs/call_app_mic_state"},{"$ref":"#/$defs/meeting_started"},{"$ref":"#/$defs/call_app_mic_ended"},{"$ref":"#/$defs/meeting_ended"},{"$ref":"#/$defs/audio_process_snapshot"},{"$ref":"#/$defs/device_lifecycle"}],"$defs":{"ts":{"description":"Seconds since 1970-01-01T00:00:00 UTC, with a fractional part; 0.0 when the clock reads earlier.","type":"number","minimum":0},"pid":{"description":"A process id as the audio system reports it.","type":"integer","minimum":1,"maximum":4294967295},"bundleId":{"description":"The file name of the process's executable, letter case as the system reports it, e.g. \"Zoom.exe\".","type":"string","minLength":1},"appName":{"description":"The tracked application's display name, e.g. \"Zoom\"; for an application that is not tracked, the bundleId.","type":"string","minLength":1},"captureEndpointRole":{"description":"Which microphone the process captures from: the default for communications, the default for the console role only, another one, several kinds at once, or none that could be told (always so when captureActive is false).","enum":["communications","system_default","other","ambiguous","unknown"]},"capturing":{"description":"Captures from a microphone.","properties":{"active":{"const":true},"captureActive":{"const":true}}},"notCapturing":{"description":"Captures from no microphone, so there is none to tell.","properties":{"active":{"const":false},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"}}},"appPid":{"description":"The process id when exactly one process of the application captures, otherwise null.","oneOf":[{"$ref":"#/$defs/pid"},{"type":"null"}]},"started":{"description":"Written once, before the first poll.","type":"object","properties":{"type":{"const":"started"},"ts":{"$ref":"#/$defs/ts"}},"required":["type","ts"],"additionalProperties":false},"call_app_mic_state":{"description":"A tracked application appeared or its use of the microphone changed.","type":"object","properties":{"type":{"const":"call_app_mic_state"},"ts":{"$ref":"#/$defs/ts"},"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/appPid"},"active":{"type":"boolean"},"renderActive":{"type":"boolean"},"captureActive":{"type":"boolean"},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["type","ts","bundleId","appName","pid","active","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false,"$comment":"The cases as oneOf, not if/then, so that TypeScript types generated from this schema narrow on active.","oneOf":[{"$ref":"#/$defs/capturing"},{"properties":{"active":{"const":false},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"},"pid":{"type":"null"}}}]},"meeting_started":{"description":"Follows the call_app_mic_state that turned an application active, with the same values.","type":"object","properties":{"type":{"const":"meeting_started"},"ts":{"$ref":"#/$defs/ts"},"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/appPid"},"renderActive":{"type":"boolean"},"captureActive":{"const":true},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["type","ts","bundleId","appName","pid","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false},"call_app_mic_ended":{"description":"Follows the call_app_mic_state that found an application inactive or gone, with the same values.","type":"object","properties":{"type":{"const":"call_app_mic_ended"},"ts":{"$ref":"#/$defs/ts"},"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"renderActive":{"type":"boolean"},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"}},"required":["type","ts","bundleId","appName","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false},"meeting_ended":{"description":"The last active tracked application stopped using the microphone.","type":"object","properties":{"type":{"const":"meeting_ended"},"ts":{"$ref":"#/$defs/ts"}},"required":["type","ts"],"additionalProperties":false},"activeApp":{"description":"A process, tracked or not, that captures from a microphone.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/pid"},"renderActive":{"type":"boolean"},"captureActive":{"const":true},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false},"trackedApp":{"description":"A process of a tracked application with an audio session, active or not.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/pid"},"active":{"type":"boolean"},"renderActive":{"type":"boolean"},"captureActive":{"type":"boolean"},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","active","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false,"oneOf":[{"$ref":"#/$defs/capturing"},{"$ref":"#/$defs/notCapturing"}]},"count":{"type":"integer","minimum":0},"audio_process_snapshot":{"description":"The last event of every poll: every process with an audio session, counted, per process and not folded per application.","type":"object","properties":{"type":{"const":"audio_process_snapshot"},"ts":{"$ref":"#/$defs/ts"},"activeApps":{"type":"array","items":{"$ref":"#/$defs/activeApp"}},"trackedApps":{"type":"array","items":{"$ref":"#/$defs/trackedApp"}},"processCount":{"$ref":"#/$defs/count"},"activeProcessCount":{"$ref":"#/$defs/count"},"trackedProcessCount":{"$ref":"#/$defs/count"},"trackedActiveProcessCount":{"$ref":"#/$defs/count"},"kolvexInputActive":{"const":false}},"required":["type","ts","activeApps","trackedApps","processCount","activeProcessCount","trackedProcessCount","trackedActiveProcessCount","kolvexInputActive"],"additionalProperties":false},"device_lifecycle":{"description":"An endpoint was added, removed, changed state or became a default; or endpoint changes could not be followed (listener_failed).","type":"object","properties":{"type":{"const":"device_lifecycle"},"ts":{"$ref":"#/$defs/ts"},"contractVersion":{"const":1},"sequence":{"description":"1 for the run's first device_lifecycle event, one more for each after it.","type":"integer","minimum":1,"maximum":18446744073709552000},"change":{"enum":["default_role_changed","endpoint_added","endpoint_removed","endpoint_state_changed","listener_failed"]},"role":{"enum":["communications","system_default","none"]},"scope":{"enum":["capture","render","unknown"]},"state":{"enum":["active","disabled","not_present","unplugged","unknown"]}},"required":["type","ts","contractVersion","sequence","change","role","scope"],"additionalProperties":false,"allOf":[{"if":{"properties":{"change":{"const":"endpoint_state_changed"}}},"then":{"required":["state"]},"else":{"not":{"required":["state"]}}},{"if":{"properties":{"change":{"const":"default_role_changed"}}},"then":{"properties":{"role":{"enum":["communications","system_default"]},"scope":{"const":"capture"}}},"else":{"properties":{"role":{"const":"none"}}}},{"if":{"properties":{"change":{"const":"listener_failed"}}},"then":{"properties":{"scope":{"const":"unknown"}}}}]}}};
+const schema31 = {"$schema":"https://json-schema.org/draft/2020-12/schema","title":"kolvex-mic-detector event","description":"One line of the detector's standard output: one compact JSON object, UTF-8, ending in a line feed. Integers are written without a decimal point; \"ts\" always has one (or an exponent).","type":"object","required":["type","ts"],"oneOf":[{"$ref":"#/$defs/started"},{"$ref":"#/$defs/call_app_mic_state"},{"$ref":"#/$defs/meeting_started"},{"$ref":"#/$defs/call_app_mic_ended"},{"$ref":"#/$defs/meeting_ended"},{"$ref":"#/$defs/audio_process_snapshot"},{"$ref":"#/$defs/device_lifecycle"}],"$defs":{"ts":{"description":"Seconds since 1970-01-01T00:00:00 UTC, with a fractional part; 0.0 when the clock reads earlier.","type":"number","minimum":0},"pid":{"description":"A process id as the audio system reports it.","type":"integer","minimum":1,"maximum":4294967295},"bundleId":{"description":"The file name of the process's executable, letter case as the system reports it, e.g. \"Zoom.exe\".","type":"string","minLength":1},"appName":{"description":"The tracked application's display name, e.g. \"Zoom\"; for an application that is not tracked, the bundleId.","type":"string","minLength":1},"captureEndpointRole":{"description":"Which microphone the process captures from: the default for communications, the default for the console role only, another one, several kinds at once, or none that could be told (always so when captureActive is false).","enum":["communications","system_default","other","ambiguous","unknown"]},"capturing":{"description":"Captures from a microphone.","properties":{"active":{"const":true},"captureActive":{"const":true}}},"notCapturing":{"description":"Captures from no microphone, so there is none to tell.","properties":{"active":{"const":false},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"}}},"processPid":{"description":"The process id; null for a process known only by the name of its executable: on Linux, one in a sandbox the detector cannot see into, or the detector's own sandbox cannot see out of, or one of several sandboxed processes that cannot be told apart.","oneOf":[{"$ref":"#/$defs/pid"},{"type":"null"}]},"appPid":{"description":"The process id when exactly one process of the application captures, otherwise null.","oneOf":[{"$ref":"#/$defs/pid"},{"type":"null"}]},"started":{"description":"Written once, before the first poll.","type":"object","properties":{"type":{"const":"started"},"ts":{"$ref":"#/$defs/ts"}},"required":["type","ts"],"additionalProperties":false},"call_app_mic_state":{"description":"A tracked application appeared or its use of the microphone changed.","type":"object","properties":{"type":{"const":"call_app_mic_state"},"ts":{"$ref":"#/$defs/ts"},"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/appPid"},"active":{"type":"boolean"},"renderActive":{"type":"boolean"},"captureActive":{"type":"boolean"},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["type","ts","bundleId","appName","pid","active","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false,"$comment":"The cases as oneOf, not if/then, so that TypeScript types generated from this schema narrow on active.","oneOf":[{"$ref":"#/$defs/capturing"},{"properties":{"active":{"const":false},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"},"pid":{"type":"null"}}}]},"meeting_started":{"description":"Follows the call_app_mic_state that turned an application active, with the same values.","type":"object","properties":{"type":{"const":"meeting_started"},"ts":{"$ref":"#/$defs/ts"},"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/appPid"},"renderActive":{"type":"boolean"},"captureActive":{"const":true},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["type","ts","bundleId","appName","pid","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false},"call_app_mic_ended":{"description":"Follows the call_app_mic_state that found an application inactive or gone, with the same values.","type":"object","properties":{"type":{"const":"call_app_mic_ended"},"ts":{"$ref":"#/$defs/ts"},"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"renderActive":{"type":"boolean"},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"}},"required":["type","ts","bundleId","appName","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false},"meeting_ended":{"description":"The last active tracked application stopped using the microphone.","type":"object","properties":{"type":{"const":"meeting_ended"},"ts":{"$ref":"#/$defs/ts"}},"required":["type","ts"],"additionalProperties":false},"activeApp":{"description":"A process, tracked or not, that captures from a microphone.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/processPid"},"renderActive":{"type":"boolean"},"captureActive":{"const":true},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false},"trackedApp":{"description":"A process of a tracked application with an audio session, active or not.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/processPid"},"active":{"type":"boolean"},"renderActive":{"type":"boolean"},"captureActive":{"type":"boolean"},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","active","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false,"oneOf":[{"$ref":"#/$defs/capturing"},{"$ref":"#/$defs/notCapturing"}]},"count":{"type":"integer","minimum":0},"audio_process_snapshot":{"description":"The last event of every poll: every process with an audio session, counted, per process and not folded per application.","type":"object","properties":{"type":{"const":"audio_process_snapshot"},"ts":{"$ref":"#/$defs/ts"},"activeApps":{"type":"array","items":{"$ref":"#/$defs/activeApp"}},"trackedApps":{"type":"array","items":{"$ref":"#/$defs/trackedApp"}},"processCount":{"$ref":"#/$defs/count"},"activeProcessCount":{"$ref":"#/$defs/count"},"trackedProcessCount":{"$ref":"#/$defs/count"},"trackedActiveProcessCount":{"$ref":"#/$defs/count"},"kolvexInputActive":{"const":false}},"required":["type","ts","activeApps","trackedApps","processCount","activeProcessCount","trackedProcessCount","trackedActiveProcessCount","kolvexInputActive"],"additionalProperties":false},"device_lifecycle":{"description":"An endpoint was added, removed, changed state or became a default; or endpoint changes could not be followed (listener_failed).","type":"object","properties":{"type":{"const":"device_lifecycle"},"ts":{"$ref":"#/$defs/ts"},"contractVersion":{"const":1},"sequence":{"description":"1 for the run's first device_lifecycle event, one more for each after it.","type":"integer","minimum":1,"maximum":18446744073709552000},"change":{"enum":["default_role_changed","endpoint_added","endpoint_removed","endpoint_state_changed","listener_failed"]},"role":{"enum":["communications","system_default","none"]},"scope":{"enum":["capture","render","unknown"]},"state":{"enum":["active","disabled","not_present","unplugged","unknown"]}},"required":["type","ts","contractVersion","sequence","change","role","scope"],"additionalProperties":false,"allOf":[{"if":{"properties":{"change":{"const":"endpoint_state_changed"}}},"then":{"required":["state"]},"else":{"not":{"required":["state"]}}},{"if":{"properties":{"change":{"const":"default_role_changed"}}},"then":{"properties":{"role":{"enum":["communications","system_default"]},"scope":{"const":"capture"}}},"else":{"properties":{"role":{"const":"none"}}}},{"if":{"properties":{"change":{"const":"listener_failed"}}},"then":{"properties":{"scope":{"const":"unknown"}}}}]}}};
 const schema32 = {"description":"Written once, before the first poll.","type":"object","properties":{"type":{"const":"started"},"ts":{"$ref":"#/$defs/ts"}},"required":["type","ts"],"additionalProperties":false};
 const schema33 = {"description":"Seconds since 1970-01-01T00:00:00 UTC, with a fractional part; 0.0 when the clock reads earlier.","type":"number","minimum":0};
 
@@ -964,7 +964,115 @@ validate32.evaluated = {"props":true,"dynamicProps":false,"dynamicItems":false};
 
 const schema53 = {"description":"The last event of every poll: every process with an audio session, counted, per process and not folded per application.","type":"object","properties":{"type":{"const":"audio_process_snapshot"},"ts":{"$ref":"#/$defs/ts"},"activeApps":{"type":"array","items":{"$ref":"#/$defs/activeApp"}},"trackedApps":{"type":"array","items":{"$ref":"#/$defs/trackedApp"}},"processCount":{"$ref":"#/$defs/count"},"activeProcessCount":{"$ref":"#/$defs/count"},"trackedProcessCount":{"$ref":"#/$defs/count"},"trackedActiveProcessCount":{"$ref":"#/$defs/count"},"kolvexInputActive":{"const":false}},"required":["type","ts","activeApps","trackedApps","processCount","activeProcessCount","trackedProcessCount","trackedActiveProcessCount","kolvexInputActive"],"additionalProperties":false};
 const schema67 = {"type":"integer","minimum":0};
-const schema55 = {"description":"A process, tracked or not, that captures from a microphone.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/pid"},"renderActive":{"type":"boolean"},"captureActive":{"const":true},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false};
+const schema55 = {"description":"A process, tracked or not, that captures from a microphone.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/processPid"},"renderActive":{"type":"boolean"},"captureActive":{"const":true},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false};
+const schema58 = {"description":"The process id; null for a process known only by the name of its executable: on Linux, one in a sandbox the detector cannot see into, or the detector's own sandbox cannot see out of, or one of several sandboxed processes that cannot be told apart.","oneOf":[{"$ref":"#/$defs/pid"},{"type":"null"}]};
+
+function validate36(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
+let vErrors = null;
+let errors = 0;
+const evaluated0 = validate36.evaluated;
+if(evaluated0.dynamicProps){
+evaluated0.props = undefined;
+}
+if(evaluated0.dynamicItems){
+evaluated0.items = undefined;
+}
+const _errs0 = errors;
+let valid0 = false;
+let passing0 = null;
+const _errs1 = errors;
+const _errs2 = errors;
+if(!(((typeof data == "number") && (!(data % 1) && !isNaN(data))) && (isFinite(data)))){
+const err0 = {instancePath,schemaPath:"#/$defs/pid/type",keyword:"type",params:{type: "integer"},message:"must be integer"};
+if(vErrors === null){
+vErrors = [err0];
+}
+else {
+vErrors.push(err0);
+}
+errors++;
+}
+if(errors === _errs2){
+if((typeof data == "number") && (isFinite(data))){
+if(data > 4294967295 || isNaN(data)){
+const err1 = {instancePath,schemaPath:"#/$defs/pid/maximum",keyword:"maximum",params:{comparison: "<=", limit: 4294967295},message:"must be <= 4294967295"};
+if(vErrors === null){
+vErrors = [err1];
+}
+else {
+vErrors.push(err1);
+}
+errors++;
+}
+else {
+if(data < 1 || isNaN(data)){
+const err2 = {instancePath,schemaPath:"#/$defs/pid/minimum",keyword:"minimum",params:{comparison: ">=", limit: 1},message:"must be >= 1"};
+if(vErrors === null){
+vErrors = [err2];
+}
+else {
+vErrors.push(err2);
+}
+errors++;
+}
+}
+}
+}
+var _valid0 = _errs1 === errors;
+if(_valid0){
+valid0 = true;
+passing0 = 0;
+}
+const _errs4 = errors;
+if(data !== null){
+const err3 = {instancePath,schemaPath:"#/oneOf/1/type",keyword:"type",params:{type: "null"},message:"must be null"};
+if(vErrors === null){
+vErrors = [err3];
+}
+else {
+vErrors.push(err3);
+}
+errors++;
+}
+var _valid0 = _errs4 === errors;
+if(_valid0 && valid0){
+valid0 = false;
+passing0 = [passing0, 1];
+}
+else {
+if(_valid0){
+valid0 = true;
+passing0 = 1;
+}
+}
+if(!valid0){
+const err4 = {instancePath,schemaPath:"#/oneOf",keyword:"oneOf",params:{passingSchemas: passing0},message:"must match exactly one schema in oneOf"};
+if(vErrors === null){
+vErrors = [err4];
+}
+else {
+vErrors.push(err4);
+}
+errors++;
+validate36.errors = vErrors;
+return false;
+}
+else {
+errors = _errs0;
+if(vErrors !== null){
+if(_errs0){
+vErrors.length = _errs0;
+}
+else {
+vErrors = null;
+}
+}
+}
+validate36.errors = vErrors;
+return errors === 0;
+}
+validate36.evaluated = {"dynamicProps":false,"dynamicItems":false};
+
 
 function validate35(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
 let vErrors = null;
@@ -1038,26 +1146,10 @@ var valid0 = true;
 }
 if(valid0){
 if(data.pid !== undefined){
-let data2 = data.pid;
 const _errs8 = errors;
-const _errs9 = errors;
-if(!(((typeof data2 == "number") && (!(data2 % 1) && !isNaN(data2))) && (isFinite(data2)))){
-validate35.errors = [{instancePath:instancePath+"/pid",schemaPath:"#/$defs/pid/type",keyword:"type",params:{type: "integer"},message:"must be integer"}];
-return false;
-}
-if(errors === _errs9){
-if((typeof data2 == "number") && (isFinite(data2))){
-if(data2 > 4294967295 || isNaN(data2)){
-validate35.errors = [{instancePath:instancePath+"/pid",schemaPath:"#/$defs/pid/maximum",keyword:"maximum",params:{comparison: "<=", limit: 4294967295},message:"must be <= 4294967295"}];
-return false;
-}
-else {
-if(data2 < 1 || isNaN(data2)){
-validate35.errors = [{instancePath:instancePath+"/pid",schemaPath:"#/$defs/pid/minimum",keyword:"minimum",params:{comparison: ">=", limit: 1},message:"must be >= 1"}];
-return false;
-}
-}
-}
+if(!(validate36(data.pid, {instancePath:instancePath+"/pid",parentData:data,parentDataProperty:"pid",rootData,dynamicAnchors}))){
+vErrors = vErrors === null ? validate36.errors : vErrors.concat(validate36.errors);
+errors = vErrors.length;
 }
 var valid0 = _errs8 === errors;
 }
@@ -1066,9 +1158,21 @@ var valid0 = true;
 }
 if(valid0){
 if(data.renderActive !== undefined){
-const _errs11 = errors;
+const _errs9 = errors;
 if(typeof data.renderActive !== "boolean"){
 validate35.errors = [{instancePath:instancePath+"/renderActive",schemaPath:"#/properties/renderActive/type",keyword:"type",params:{type: "boolean"},message:"must be boolean"}];
+return false;
+}
+var valid0 = _errs9 === errors;
+}
+else {
+var valid0 = true;
+}
+if(valid0){
+if(data.captureActive !== undefined){
+const _errs11 = errors;
+if(true !== data.captureActive){
+validate35.errors = [{instancePath:instancePath+"/captureActive",schemaPath:"#/properties/captureActive/const",keyword:"const",params:{allowedValue: true},message:"must be equal to constant"}];
 return false;
 }
 var valid0 = _errs11 === errors;
@@ -1077,26 +1181,14 @@ else {
 var valid0 = true;
 }
 if(valid0){
-if(data.captureActive !== undefined){
-const _errs13 = errors;
-if(true !== data.captureActive){
-validate35.errors = [{instancePath:instancePath+"/captureActive",schemaPath:"#/properties/captureActive/const",keyword:"const",params:{allowedValue: true},message:"must be equal to constant"}];
-return false;
-}
-var valid0 = _errs13 === errors;
-}
-else {
-var valid0 = true;
-}
-if(valid0){
 if(data.captureEndpointRole !== undefined){
 let data5 = data.captureEndpointRole;
-const _errs14 = errors;
+const _errs12 = errors;
 if(!(((((data5 === "communications") || (data5 === "system_default")) || (data5 === "other")) || (data5 === "ambiguous")) || (data5 === "unknown"))){
 validate35.errors = [{instancePath:instancePath+"/captureEndpointRole",schemaPath:"#/$defs/captureEndpointRole/enum",keyword:"enum",params:{allowedValues: schema41.enum},message:"must be equal to one of the allowed values"}];
 return false;
 }
-var valid0 = _errs14 === errors;
+var valid0 = _errs12 === errors;
 }
 else {
 var valid0 = true;
@@ -1119,13 +1211,13 @@ return errors === 0;
 }
 validate35.evaluated = {"props":true,"dynamicProps":false,"dynamicItems":false};
 
-const schema60 = {"description":"A process of a tracked application with an audio session, active or not.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/pid"},"active":{"type":"boolean"},"renderActive":{"type":"boolean"},"captureActive":{"type":"boolean"},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","active","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false,"oneOf":[{"$ref":"#/$defs/capturing"},{"$ref":"#/$defs/notCapturing"}]};
-const schema62 = {"description":"Captures from no microphone, so there is none to tell.","properties":{"active":{"const":false},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"}}};
+const schema61 = {"description":"A process of a tracked application with an audio session, active or not.","type":"object","properties":{"bundleId":{"$ref":"#/$defs/bundleId"},"appName":{"$ref":"#/$defs/appName"},"pid":{"$ref":"#/$defs/processPid"},"active":{"type":"boolean"},"renderActive":{"type":"boolean"},"captureActive":{"type":"boolean"},"captureEndpointRole":{"$ref":"#/$defs/captureEndpointRole"}},"required":["bundleId","appName","pid","active","renderActive","captureActive","captureEndpointRole"],"additionalProperties":false,"oneOf":[{"$ref":"#/$defs/capturing"},{"$ref":"#/$defs/notCapturing"}]};
+const schema63 = {"description":"Captures from no microphone, so there is none to tell.","properties":{"active":{"const":false},"captureActive":{"const":false},"captureEndpointRole":{"const":"unknown"}}};
 
-function validate37(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
+function validate39(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
 let vErrors = null;
 let errors = 0;
-const evaluated0 = validate37.evaluated;
+const evaluated0 = validate39.evaluated;
 if(evaluated0.dynamicProps){
 evaluated0.props = undefined;
 }
@@ -1266,7 +1358,7 @@ else {
 vErrors.push(err5);
 }
 errors++;
-validate37.errors = vErrors;
+validate39.errors = vErrors;
 return false;
 }
 else {
@@ -1284,14 +1376,14 @@ if(errors === 0){
 if(data && typeof data == "object" && !Array.isArray(data)){
 let missing0;
 if((((((((data.bundleId === undefined) && (missing0 = "bundleId")) || ((data.appName === undefined) && (missing0 = "appName"))) || ((data.pid === undefined) && (missing0 = "pid"))) || ((data.active === undefined) && (missing0 = "active"))) || ((data.renderActive === undefined) && (missing0 = "renderActive"))) || ((data.captureActive === undefined) && (missing0 = "captureActive"))) || ((data.captureEndpointRole === undefined) && (missing0 = "captureEndpointRole"))){
-validate37.errors = [{instancePath,schemaPath:"#/required",keyword:"required",params:{missingProperty: missing0},message:"must have required property '"+missing0+"'"}];
+validate39.errors = [{instancePath,schemaPath:"#/required",keyword:"required",params:{missingProperty: missing0},message:"must have required property '"+missing0+"'"}];
 return false;
 }
 else {
 const _errs11 = errors;
 for(const key0 in data){
 if(!(((((((key0 === "bundleId") || (key0 === "appName")) || (key0 === "pid")) || (key0 === "active")) || (key0 === "renderActive")) || (key0 === "captureActive")) || (key0 === "captureEndpointRole"))){
-validate37.errors = [{instancePath,schemaPath:"#/additionalProperties",keyword:"additionalProperties",params:{additionalProperty: key0},message:"must NOT have additional properties"}];
+validate39.errors = [{instancePath,schemaPath:"#/additionalProperties",keyword:"additionalProperties",params:{additionalProperty: key0},message:"must NOT have additional properties"}];
 return false;
 break;
 }
@@ -1304,12 +1396,12 @@ const _errs13 = errors;
 if(errors === _errs13){
 if(typeof data5 === "string"){
 if(data5.length < 1){
-validate37.errors = [{instancePath:instancePath+"/bundleId",schemaPath:"#/$defs/bundleId/minLength",keyword:"minLength",params:{limit: 1},message:"must NOT have fewer than 1 characters"}];
+validate39.errors = [{instancePath:instancePath+"/bundleId",schemaPath:"#/$defs/bundleId/minLength",keyword:"minLength",params:{limit: 1},message:"must NOT have fewer than 1 characters"}];
 return false;
 }
 }
 else {
-validate37.errors = [{instancePath:instancePath+"/bundleId",schemaPath:"#/$defs/bundleId/type",keyword:"type",params:{type: "string"},message:"must be string"}];
+validate39.errors = [{instancePath:instancePath+"/bundleId",schemaPath:"#/$defs/bundleId/type",keyword:"type",params:{type: "string"},message:"must be string"}];
 return false;
 }
 }
@@ -1326,12 +1418,12 @@ const _errs16 = errors;
 if(errors === _errs16){
 if(typeof data6 === "string"){
 if(data6.length < 1){
-validate37.errors = [{instancePath:instancePath+"/appName",schemaPath:"#/$defs/appName/minLength",keyword:"minLength",params:{limit: 1},message:"must NOT have fewer than 1 characters"}];
+validate39.errors = [{instancePath:instancePath+"/appName",schemaPath:"#/$defs/appName/minLength",keyword:"minLength",params:{limit: 1},message:"must NOT have fewer than 1 characters"}];
 return false;
 }
 }
 else {
-validate37.errors = [{instancePath:instancePath+"/appName",schemaPath:"#/$defs/appName/type",keyword:"type",params:{type: "string"},message:"must be string"}];
+validate39.errors = [{instancePath:instancePath+"/appName",schemaPath:"#/$defs/appName/type",keyword:"type",params:{type: "string"},message:"must be string"}];
 return false;
 }
 }
@@ -1342,26 +1434,10 @@ var valid5 = true;
 }
 if(valid5){
 if(data.pid !== undefined){
-let data7 = data.pid;
 const _errs18 = errors;
-const _errs19 = errors;
-if(!(((typeof data7 == "number") && (!(data7 % 1) && !isNaN(data7))) && (isFinite(data7)))){
-validate37.errors = [{instancePath:instancePath+"/pid",schemaPath:"#/$defs/pid/type",keyword:"type",params:{type: "integer"},message:"must be integer"}];
-return false;
-}
-if(errors === _errs19){
-if((typeof data7 == "number") && (isFinite(data7))){
-if(data7 > 4294967295 || isNaN(data7)){
-validate37.errors = [{instancePath:instancePath+"/pid",schemaPath:"#/$defs/pid/maximum",keyword:"maximum",params:{comparison: "<=", limit: 4294967295},message:"must be <= 4294967295"}];
-return false;
-}
-else {
-if(data7 < 1 || isNaN(data7)){
-validate37.errors = [{instancePath:instancePath+"/pid",schemaPath:"#/$defs/pid/minimum",keyword:"minimum",params:{comparison: ">=", limit: 1},message:"must be >= 1"}];
-return false;
-}
-}
-}
+if(!(validate36(data.pid, {instancePath:instancePath+"/pid",parentData:data,parentDataProperty:"pid",rootData,dynamicAnchors}))){
+vErrors = vErrors === null ? validate36.errors : vErrors.concat(validate36.errors);
+errors = vErrors.length;
 }
 var valid5 = _errs18 === errors;
 }
@@ -1370,9 +1446,21 @@ var valid5 = true;
 }
 if(valid5){
 if(data.active !== undefined){
-const _errs21 = errors;
+const _errs19 = errors;
 if(typeof data.active !== "boolean"){
-validate37.errors = [{instancePath:instancePath+"/active",schemaPath:"#/properties/active/type",keyword:"type",params:{type: "boolean"},message:"must be boolean"}];
+validate39.errors = [{instancePath:instancePath+"/active",schemaPath:"#/properties/active/type",keyword:"type",params:{type: "boolean"},message:"must be boolean"}];
+return false;
+}
+var valid5 = _errs19 === errors;
+}
+else {
+var valid5 = true;
+}
+if(valid5){
+if(data.renderActive !== undefined){
+const _errs21 = errors;
+if(typeof data.renderActive !== "boolean"){
+validate39.errors = [{instancePath:instancePath+"/renderActive",schemaPath:"#/properties/renderActive/type",keyword:"type",params:{type: "boolean"},message:"must be boolean"}];
 return false;
 }
 var valid5 = _errs21 === errors;
@@ -1381,10 +1469,10 @@ else {
 var valid5 = true;
 }
 if(valid5){
-if(data.renderActive !== undefined){
+if(data.captureActive !== undefined){
 const _errs23 = errors;
-if(typeof data.renderActive !== "boolean"){
-validate37.errors = [{instancePath:instancePath+"/renderActive",schemaPath:"#/properties/renderActive/type",keyword:"type",params:{type: "boolean"},message:"must be boolean"}];
+if(typeof data.captureActive !== "boolean"){
+validate39.errors = [{instancePath:instancePath+"/captureActive",schemaPath:"#/properties/captureActive/type",keyword:"type",params:{type: "boolean"},message:"must be boolean"}];
 return false;
 }
 var valid5 = _errs23 === errors;
@@ -1393,10 +1481,11 @@ else {
 var valid5 = true;
 }
 if(valid5){
-if(data.captureActive !== undefined){
+if(data.captureEndpointRole !== undefined){
+let data11 = data.captureEndpointRole;
 const _errs25 = errors;
-if(typeof data.captureActive !== "boolean"){
-validate37.errors = [{instancePath:instancePath+"/captureActive",schemaPath:"#/properties/captureActive/type",keyword:"type",params:{type: "boolean"},message:"must be boolean"}];
+if(!(((((data11 === "communications") || (data11 === "system_default")) || (data11 === "other")) || (data11 === "ambiguous")) || (data11 === "unknown"))){
+validate39.errors = [{instancePath:instancePath+"/captureEndpointRole",schemaPath:"#/$defs/captureEndpointRole/enum",keyword:"enum",params:{allowedValues: schema41.enum},message:"must be equal to one of the allowed values"}];
 return false;
 }
 var valid5 = _errs25 === errors;
@@ -1404,19 +1493,6 @@ var valid5 = _errs25 === errors;
 else {
 var valid5 = true;
 }
-if(valid5){
-if(data.captureEndpointRole !== undefined){
-let data11 = data.captureEndpointRole;
-const _errs27 = errors;
-if(!(((((data11 === "communications") || (data11 === "system_default")) || (data11 === "other")) || (data11 === "ambiguous")) || (data11 === "unknown"))){
-validate37.errors = [{instancePath:instancePath+"/captureEndpointRole",schemaPath:"#/$defs/captureEndpointRole/enum",keyword:"enum",params:{allowedValues: schema41.enum},message:"must be equal to one of the allowed values"}];
-return false;
-}
-var valid5 = _errs27 === errors;
-}
-else {
-var valid5 = true;
-}
 }
 }
 }
@@ -1427,14 +1503,14 @@ var valid5 = true;
 }
 }
 else {
-validate37.errors = [{instancePath,schemaPath:"#/type",keyword:"type",params:{type: "object"},message:"must be object"}];
+validate39.errors = [{instancePath,schemaPath:"#/type",keyword:"type",params:{type: "object"},message:"must be object"}];
 return false;
 }
 }
-validate37.errors = vErrors;
+validate39.errors = vErrors;
 return errors === 0;
 }
-validate37.evaluated = {"props":true,"dynamicProps":false,"dynamicItems":false};
+validate39.evaluated = {"props":true,"dynamicProps":false,"dynamicItems":false};
 
 
 function validate34(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
@@ -1537,8 +1613,8 @@ var valid3 = true;
 const len1 = data4.length;
 for(let i1=0; i1<len1; i1++){
 const _errs11 = errors;
-if(!(validate37(data4[i1], {instancePath:instancePath+"/trackedApps/" + i1,parentData:data4,parentDataProperty:i1,rootData,dynamicAnchors}))){
-vErrors = vErrors === null ? validate37.errors : vErrors.concat(validate37.errors);
+if(!(validate39(data4[i1], {instancePath:instancePath+"/trackedApps/" + i1,parentData:data4,parentDataProperty:i1,rootData,dynamicAnchors}))){
+vErrors = vErrors === null ? validate39.errors : vErrors.concat(validate39.errors);
 errors = vErrors.length;
 }
 var valid3 = _errs11 === errors;
@@ -1680,10 +1756,10 @@ validate34.evaluated = {"props":true,"dynamicProps":false,"dynamicItems":false};
 
 const schema71 = {"description":"An endpoint was added, removed, changed state or became a default; or endpoint changes could not be followed (listener_failed).","type":"object","properties":{"type":{"const":"device_lifecycle"},"ts":{"$ref":"#/$defs/ts"},"contractVersion":{"const":1},"sequence":{"description":"1 for the run's first device_lifecycle event, one more for each after it.","type":"integer","minimum":1,"maximum":18446744073709552000},"change":{"enum":["default_role_changed","endpoint_added","endpoint_removed","endpoint_state_changed","listener_failed"]},"role":{"enum":["communications","system_default","none"]},"scope":{"enum":["capture","render","unknown"]},"state":{"enum":["active","disabled","not_present","unplugged","unknown"]}},"required":["type","ts","contractVersion","sequence","change","role","scope"],"additionalProperties":false,"allOf":[{"if":{"properties":{"change":{"const":"endpoint_state_changed"}}},"then":{"required":["state"]},"else":{"not":{"required":["state"]}}},{"if":{"properties":{"change":{"const":"default_role_changed"}}},"then":{"properties":{"role":{"enum":["communications","system_default"]},"scope":{"const":"capture"}}},"else":{"properties":{"role":{"const":"none"}}}},{"if":{"properties":{"change":{"const":"listener_failed"}}},"then":{"properties":{"scope":{"const":"unknown"}}}}]};
 
-function validate40(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
+function validate43(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
 let vErrors = null;
 let errors = 0;
-const evaluated0 = validate40.evaluated;
+const evaluated0 = validate43.evaluated;
 if(evaluated0.dynamicProps){
 evaluated0.props = undefined;
 }
@@ -1724,7 +1800,7 @@ const _errs5 = errors;
 if(data && typeof data == "object" && !Array.isArray(data)){
 let missing0;
 if((data.state === undefined) && (missing0 = "state")){
-validate40.errors = [{instancePath,schemaPath:"#/allOf/0/then/required",keyword:"required",params:{missingProperty: missing0},message:"must have required property '"+missing0+"'"}];
+validate43.errors = [{instancePath,schemaPath:"#/allOf/0/then/required",keyword:"required",params:{missingProperty: missing0},message:"must have required property '"+missing0+"'"}];
 return false;
 }
 }
@@ -1751,7 +1827,7 @@ errors++;
 }
 var valid3 = _errs8 === errors;
 if(valid3){
-validate40.errors = [{instancePath,schemaPath:"#/allOf/0/else/not",keyword:"not",params:{},message:"must NOT be valid"}];
+validate43.errors = [{instancePath,schemaPath:"#/allOf/0/else/not",keyword:"not",params:{},message:"must NOT be valid"}];
 return false;
 }
 else {
@@ -1778,7 +1854,7 @@ else {
 vErrors.push(err2);
 }
 errors++;
-validate40.errors = vErrors;
+validate43.errors = vErrors;
 return false;
 }
 var valid0 = _errs1 === errors;
@@ -1819,7 +1895,7 @@ if(data.role !== undefined){
 let data2 = data.role;
 const _errs14 = errors;
 if(!((data2 === "communications") || (data2 === "system_default"))){
-validate40.errors = [{instancePath:instancePath+"/role",schemaPath:"#/allOf/1/then/properties/role/enum",keyword:"enum",params:{allowedValues: schema71.allOf[1].then.properties.role.enum},message:"must be equal to one of the allowed values"}];
+validate43.errors = [{instancePath:instancePath+"/role",schemaPath:"#/allOf/1/then/properties/role/enum",keyword:"enum",params:{allowedValues: schema71.allOf[1].then.properties.role.enum},message:"must be equal to one of the allowed values"}];
 return false;
 }
 var valid6 = _errs14 === errors;
@@ -1831,7 +1907,7 @@ if(valid6){
 if(data.scope !== undefined){
 const _errs15 = errors;
 if("capture" !== data.scope){
-validate40.errors = [{instancePath:instancePath+"/scope",schemaPath:"#/allOf/1/then/properties/scope/const",keyword:"const",params:{allowedValue: "capture"},message:"must be equal to constant"}];
+validate43.errors = [{instancePath:instancePath+"/scope",schemaPath:"#/allOf/1/then/properties/scope/const",keyword:"const",params:{allowedValue: "capture"},message:"must be equal to constant"}];
 return false;
 }
 var valid6 = _errs15 === errors;
@@ -1856,7 +1932,7 @@ const _errs16 = errors;
 if(data && typeof data == "object" && !Array.isArray(data)){
 if(data.role !== undefined){
 if("none" !== data.role){
-validate40.errors = [{instancePath:instancePath+"/role",schemaPath:"#/allOf/1/else/properties/role/const",keyword:"const",params:{allowedValue: "none"},message:"must be equal to constant"}];
+validate43.errors = [{instancePath:instancePath+"/role",schemaPath:"#/allOf/1/else/properties/role/const",keyword:"const",params:{allowedValue: "none"},message:"must be equal to constant"}];
 return false;
 }
 }
@@ -1880,7 +1956,7 @@ else {
 vErrors.push(err4);
 }
 errors++;
-validate40.errors = vErrors;
+validate43.errors = vErrors;
 return false;
 }
 var valid0 = _errs9 === errors;
@@ -1922,7 +1998,7 @@ const _errs22 = errors;
 if(data && typeof data == "object" && !Array.isArray(data)){
 if(data.scope !== undefined){
 if("unknown" !== data.scope){
-validate40.errors = [{instancePath:instancePath+"/scope",schemaPath:"#/allOf/2/then/properties/scope/const",keyword:"const",params:{allowedValue: "unknown"},message:"must be equal to constant"}];
+validate43.errors = [{instancePath:instancePath+"/scope",schemaPath:"#/allOf/2/then/properties/scope/const",keyword:"const",params:{allowedValue: "unknown"},message:"must be equal to constant"}];
 return false;
 }
 }
@@ -1944,7 +2020,7 @@ else {
 vErrors.push(err6);
 }
 errors++;
-validate40.errors = vErrors;
+validate43.errors = vErrors;
 return false;
 }
 var valid0 = _errs18 === errors;
@@ -1965,14 +2041,14 @@ if(errors === 0){
 if(data && typeof data == "object" && !Array.isArray(data)){
 let missing2;
 if((((((((data.type === undefined) && (missing2 = "type")) || ((data.ts === undefined) && (missing2 = "ts"))) || ((data.contractVersion === undefined) && (missing2 = "contractVersion"))) || ((data.sequence === undefined) && (missing2 = "sequence"))) || ((data.change === undefined) && (missing2 = "change"))) || ((data.role === undefined) && (missing2 = "role"))) || ((data.scope === undefined) && (missing2 = "scope"))){
-validate40.errors = [{instancePath,schemaPath:"#/required",keyword:"required",params:{missingProperty: missing2},message:"must have required property '"+missing2+"'"}];
+validate43.errors = [{instancePath,schemaPath:"#/required",keyword:"required",params:{missingProperty: missing2},message:"must have required property '"+missing2+"'"}];
 return false;
 }
 else {
 const _errs24 = errors;
 for(const key0 in data){
 if(!((((((((key0 === "type") || (key0 === "ts")) || (key0 === "contractVersion")) || (key0 === "sequence")) || (key0 === "change")) || (key0 === "role")) || (key0 === "scope")) || (key0 === "state"))){
-validate40.errors = [{instancePath,schemaPath:"#/additionalProperties",keyword:"additionalProperties",params:{additionalProperty: key0},message:"must NOT have additional properties"}];
+validate43.errors = [{instancePath,schemaPath:"#/additionalProperties",keyword:"additionalProperties",params:{additionalProperty: key0},message:"must NOT have additional properties"}];
 return false;
 break;
 }
@@ -1981,7 +2057,7 @@ if(_errs24 === errors){
 if(data.type !== undefined){
 const _errs25 = errors;
 if("device_lifecycle" !== data.type){
-validate40.errors = [{instancePath:instancePath+"/type",schemaPath:"#/properties/type/const",keyword:"const",params:{allowedValue: "device_lifecycle"},message:"must be equal to constant"}];
+validate43.errors = [{instancePath:instancePath+"/type",schemaPath:"#/properties/type/const",keyword:"const",params:{allowedValue: "device_lifecycle"},message:"must be equal to constant"}];
 return false;
 }
 var valid11 = _errs25 === errors;
@@ -1997,12 +2073,12 @@ const _errs27 = errors;
 if(errors === _errs27){
 if((typeof data8 == "number") && (isFinite(data8))){
 if(data8 < 0 || isNaN(data8)){
-validate40.errors = [{instancePath:instancePath+"/ts",schemaPath:"#/$defs/ts/minimum",keyword:"minimum",params:{comparison: ">=", limit: 0},message:"must be >= 0"}];
+validate43.errors = [{instancePath:instancePath+"/ts",schemaPath:"#/$defs/ts/minimum",keyword:"minimum",params:{comparison: ">=", limit: 0},message:"must be >= 0"}];
 return false;
 }
 }
 else {
-validate40.errors = [{instancePath:instancePath+"/ts",schemaPath:"#/$defs/ts/type",keyword:"type",params:{type: "number"},message:"must be number"}];
+validate43.errors = [{instancePath:instancePath+"/ts",schemaPath:"#/$defs/ts/type",keyword:"type",params:{type: "number"},message:"must be number"}];
 return false;
 }
 }
@@ -2015,7 +2091,7 @@ if(valid11){
 if(data.contractVersion !== undefined){
 const _errs29 = errors;
 if(1 !== data.contractVersion){
-validate40.errors = [{instancePath:instancePath+"/contractVersion",schemaPath:"#/properties/contractVersion/const",keyword:"const",params:{allowedValue: 1},message:"must be equal to constant"}];
+validate43.errors = [{instancePath:instancePath+"/contractVersion",schemaPath:"#/properties/contractVersion/const",keyword:"const",params:{allowedValue: 1},message:"must be equal to constant"}];
 return false;
 }
 var valid11 = _errs29 === errors;
@@ -2028,18 +2104,18 @@ if(data.sequence !== undefined){
 let data10 = data.sequence;
 const _errs30 = errors;
 if(!(((typeof data10 == "number") && (!(data10 % 1) && !isNaN(data10))) && (isFinite(data10)))){
-validate40.errors = [{instancePath:instancePath+"/sequence",schemaPath:"#/properties/sequence/type",keyword:"type",params:{type: "integer"},message:"must be integer"}];
+validate43.errors = [{instancePath:instancePath+"/sequence",schemaPath:"#/properties/sequence/type",keyword:"type",params:{type: "integer"},message:"must be integer"}];
 return false;
 }
 if(errors === _errs30){
 if((typeof data10 == "number") && (isFinite(data10))){
 if(data10 > 18446744073709552000 || isNaN(data10)){
-validate40.errors = [{instancePath:instancePath+"/sequence",schemaPath:"#/properties/sequence/maximum",keyword:"maximum",params:{comparison: "<=", limit: 18446744073709552000},message:"must be <= 18446744073709552000"}];
+validate43.errors = [{instancePath:instancePath+"/sequence",schemaPath:"#/properties/sequence/maximum",keyword:"maximum",params:{comparison: "<=", limit: 18446744073709552000},message:"must be <= 18446744073709552000"}];
 return false;
 }
 else {
 if(data10 < 1 || isNaN(data10)){
-validate40.errors = [{instancePath:instancePath+"/sequence",schemaPath:"#/properties/sequence/minimum",keyword:"minimum",params:{comparison: ">=", limit: 1},message:"must be >= 1"}];
+validate43.errors = [{instancePath:instancePath+"/sequence",schemaPath:"#/properties/sequence/minimum",keyword:"minimum",params:{comparison: ">=", limit: 1},message:"must be >= 1"}];
 return false;
 }
 }
@@ -2055,7 +2131,7 @@ if(data.change !== undefined){
 let data11 = data.change;
 const _errs32 = errors;
 if(!(((((data11 === "default_role_changed") || (data11 === "endpoint_added")) || (data11 === "endpoint_removed")) || (data11 === "endpoint_state_changed")) || (data11 === "listener_failed"))){
-validate40.errors = [{instancePath:instancePath+"/change",schemaPath:"#/properties/change/enum",keyword:"enum",params:{allowedValues: schema71.properties.change.enum},message:"must be equal to one of the allowed values"}];
+validate43.errors = [{instancePath:instancePath+"/change",schemaPath:"#/properties/change/enum",keyword:"enum",params:{allowedValues: schema71.properties.change.enum},message:"must be equal to one of the allowed values"}];
 return false;
 }
 var valid11 = _errs32 === errors;
@@ -2068,7 +2144,7 @@ if(data.role !== undefined){
 let data12 = data.role;
 const _errs33 = errors;
 if(!(((data12 === "communications") || (data12 === "system_default")) || (data12 === "none"))){
-validate40.errors = [{instancePath:instancePath+"/role",schemaPath:"#/properties/role/enum",keyword:"enum",params:{allowedValues: schema71.properties.role.enum},message:"must be equal to one of the allowed values"}];
+validate43.errors = [{instancePath:instancePath+"/role",schemaPath:"#/properties/role/enum",keyword:"enum",params:{allowedValues: schema71.properties.role.enum},message:"must be equal to one of the allowed values"}];
 return false;
 }
 var valid11 = _errs33 === errors;
@@ -2081,7 +2157,7 @@ if(data.scope !== undefined){
 let data13 = data.scope;
 const _errs34 = errors;
 if(!(((data13 === "capture") || (data13 === "render")) || (data13 === "unknown"))){
-validate40.errors = [{instancePath:instancePath+"/scope",schemaPath:"#/properties/scope/enum",keyword:"enum",params:{allowedValues: schema71.properties.scope.enum},message:"must be equal to one of the allowed values"}];
+validate43.errors = [{instancePath:instancePath+"/scope",schemaPath:"#/properties/scope/enum",keyword:"enum",params:{allowedValues: schema71.properties.scope.enum},message:"must be equal to one of the allowed values"}];
 return false;
 }
 var valid11 = _errs34 === errors;
@@ -2094,7 +2170,7 @@ if(data.state !== undefined){
 let data14 = data.state;
 const _errs35 = errors;
 if(!(((((data14 === "active") || (data14 === "disabled")) || (data14 === "not_present")) || (data14 === "unplugged")) || (data14 === "unknown"))){
-validate40.errors = [{instancePath:instancePath+"/state",schemaPath:"#/properties/state/enum",keyword:"enum",params:{allowedValues: schema71.properties.state.enum},message:"must be equal to one of the allowed values"}];
+validate43.errors = [{instancePath:instancePath+"/state",schemaPath:"#/properties/state/enum",keyword:"enum",params:{allowedValues: schema71.properties.state.enum},message:"must be equal to one of the allowed values"}];
 return false;
 }
 var valid11 = _errs35 === errors;
@@ -2113,14 +2189,14 @@ var valid11 = true;
 }
 }
 else {
-validate40.errors = [{instancePath,schemaPath:"#/type",keyword:"type",params:{type: "object"},message:"must be object"}];
+validate43.errors = [{instancePath,schemaPath:"#/type",keyword:"type",params:{type: "object"},message:"must be object"}];
 return false;
 }
 }
-validate40.errors = vErrors;
+validate43.errors = vErrors;
 return errors === 0;
 }
-validate40.evaluated = {"props":true,"dynamicProps":false,"dynamicItems":false};
+validate43.evaluated = {"props":true,"dynamicProps":false,"dynamicItems":false};
 
 
 function validate20(data, {instancePath="", parentData, parentDataProperty, rootData=data, dynamicAnchors={}}={}){
@@ -2238,8 +2314,8 @@ props0 = true;
 }
 }
 const _errs8 = errors;
-if(!(validate40(data, {instancePath,parentData,parentDataProperty,rootData,dynamicAnchors}))){
-vErrors = vErrors === null ? validate40.errors : vErrors.concat(validate40.errors);
+if(!(validate43(data, {instancePath,parentData,parentDataProperty,rootData,dynamicAnchors}))){
+vErrors = vErrors === null ? validate43.errors : vErrors.concat(validate43.errors);
 errors = vErrors.length;
 }
 var _valid0 = _errs8 === errors;

@@ -16,7 +16,17 @@ struct SessionAccumulator {
   bool captureActive = false;
 };
 
-using SessionAccumulators = std::map<std::uint32_t, SessionAccumulator>;
+// Processes by pid, and those known only by their executable's name by that name.
+struct SessionAccumulators {
+  std::map<std::uint32_t, SessionAccumulator> by_pid;
+  std::map<std::string, SessionAccumulator> by_name;
+
+  SessionAccumulator* of(AudioSession& session) {
+    if (Result<std::uint32_t> pid = session.process_id()) return &by_pid[*pid];
+    if (std::optional<std::string> name = session.claimed_executable()) return &by_name[*name];
+    return nullptr;
+  }
+};
 
 void record_session(SessionAccumulator& accumulator, DataFlow flow, CaptureEndpointRole role,
                     bool is_active) {
@@ -39,10 +49,10 @@ void collect_sessions(AudioEndpoint& endpoint, DataFlow flow, CaptureEndpointRol
   for (std::int32_t i = 0; i < *count; ++i) {
     Result<std::unique_ptr<AudioSession>> session = (*sessions)->session(i);
     if (!session) continue;
-    Result<std::uint32_t> pid = (*session)->process_id();
-    if (!pid) continue;
+    SessionAccumulator* accumulator = accumulators.of(**session);
+    if (!accumulator) continue;
     Result<bool> is_active = (*session)->is_active();
-    record_session(accumulators[*pid], flow, role, is_active.ok() && *is_active);
+    record_session(*accumulator, flow, role, is_active.ok() && *is_active);
   }
 }
 
@@ -73,22 +83,30 @@ DefaultCaptureIds read_default_capture_ids(AudioDeviceEnumerator& enumerator) {
   return defaults;
 }
 
+void add_entry(AudioProcessSnapshot& snapshot, ProcessIdentity identity,
+               std::optional<std::uint32_t> pid, const SessionAccumulator& accumulator) {
+  AudioProcessEntry& entry = snapshot.emplace_back();
+  entry.bundleId = std::move(identity.bundleId);
+  entry.appName = std::move(identity.appName);
+  entry.tracked = identity.tracked;
+  entry.pid = pid;
+  entry.renderActive = accumulator.renderActive;
+  entry.captureActive = accumulator.captureActive;
+  entry.active = accumulator.captureActive;
+  entry.captureEndpointRole = fold_capture_role(accumulator.capture_roles);
+}
+
 AudioProcessSnapshot build_entries(AudioPlatform& platform,
                                    const SessionAccumulators& accumulators) {
   AudioProcessSnapshot snapshot;
-  for (const auto& [pid, accumulator] : accumulators) {
+  for (const auto& [name, accumulator] : accumulators.by_name) {
+    add_entry(snapshot, identify_executable(platform.executable_naming(), name), std::nullopt,
+              accumulator);
+  }
+  for (const auto& [pid, accumulator] : accumulators.by_pid) {
     if (pid == 0) continue;
     std::optional<ProcessIdentity> identity = identify_process(platform, pid);
-    if (!identity) continue;
-    AudioProcessEntry& entry = snapshot.emplace_back();
-    entry.bundleId = std::move(identity->bundleId);
-    entry.appName = std::move(identity->appName);
-    entry.tracked = identity->tracked;
-    entry.pid = pid;
-    entry.renderActive = accumulator.renderActive;
-    entry.captureActive = accumulator.captureActive;
-    entry.active = accumulator.captureActive;
-    entry.captureEndpointRole = fold_capture_role(accumulator.capture_roles);
+    if (identity) add_entry(snapshot, std::move(*identity), pid, accumulator);
   }
   return snapshot;
 }

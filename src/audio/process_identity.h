@@ -16,4 +16,7 @@ struct ProcessIdentity {
 
 std::optional<ProcessIdentity> identify_process(AudioPlatform& platform, std::uint32_t pid);
 
+// A process known only by the file name of its executable.
+ProcessIdentity identify_executable(ExecutableNaming naming, std::string bundle_id);
+
 }  // namespace kolvex

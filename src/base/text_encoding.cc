@@ -107,6 +107,11 @@ Utf8Sequence utf8_sequence_at(std::string_view bytes) {
 
 bool is_valid_utf8(std::string_view bytes) {
   while (!bytes.empty()) {
+    // Names and keys are mostly ASCII, which needs no look at the sequence.
+    if (static_cast<unsigned char>(bytes[0]) < 0x80) {
+      bytes.remove_prefix(1);
+      continue;
+    }
     const Utf8Sequence sequence = utf8_sequence_at(bytes);
     if (!sequence.valid) return false;
     bytes.remove_prefix(sequence.length);

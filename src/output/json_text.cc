@@ -182,8 +182,10 @@ void append_compact_text(std::string& out, const JsonValue& value) {
           append_json_string(out, v);
         } else if constexpr (std::is_same_v<T, JsonArray>) {
           append_array(out, v);
-        } else {
+        } else if constexpr (std::is_same_v<T, JsonObject>) {
           append_object(out, v);
+        } else {
+          out += v.text;
         }
       },
       value.storage());

@@ -13,6 +13,14 @@ class JsonValue;
 
 using JsonArray = std::vector<JsonValue>;
 
+// Compact text that the writer made before, written as it stands, so that a part of an event
+// that stays the same from one poll to the next is rendered once. Nothing checks it again.
+struct RenderedJson {
+  std::string text;
+
+  friend bool operator==(const RenderedJson&, const RenderedJson&) = default;
+};
+
 // Members are kept sorted by the bytes of their keys (unsigned, shorter prefix first), so
 // insertion order never reaches the output.
 class JsonObject {
@@ -43,7 +51,7 @@ class JsonValue {
  public:
   // A non-negative signed integer is held as unsigned, so every integer has one form.
   using Storage = std::variant<std::nullptr_t, bool, std::uint64_t, std::int64_t, double,
-                               std::string, JsonArray, JsonObject>;
+                               std::string, JsonArray, JsonObject, RenderedJson>;
 
   JsonValue() : storage_(nullptr) {}
   JsonValue(std::nullptr_t) : storage_(nullptr) {}
@@ -60,6 +68,7 @@ class JsonValue {
   JsonValue(const char* s) : storage_(std::string(s)) {}
   JsonValue(JsonArray a) : storage_(std::move(a)) {}
   JsonValue(JsonObject o) : storage_(std::move(o)) {}
+  JsonValue(RenderedJson r) : storage_(std::move(r)) {}
 
   const Storage& storage() const { return storage_; }
 

@@ -30,6 +30,11 @@ class AudioSession {
  public:
   virtual ~AudioSession() = default;
   virtual Result<std::uint32_t> process_id() = 0;
+  // For a session whose process cannot be pointed at, so that process_id() fails: the file name
+  // of the executable its client claims. Its process runs where this program cannot see it (this
+  // program runs in a sandbox), or several processes answer to the claim. Counted by that name,
+  // with no pid.
+  virtual std::optional<std::string> claimed_executable() { return std::nullopt; }
   // True exactly when the session is in the active state.
   virtual Result<bool> is_active() = 0;
 };

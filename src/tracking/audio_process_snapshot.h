@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,7 @@ std::string_view to_text(CaptureEndpointRole role);
 struct AudioProcessEntry {
   std::string bundleId;  // executable file name, letter case as reported
   std::string appName;
-  std::uint32_t pid = 0;
+  std::optional<std::uint32_t> pid;  // none: a process known only by its executable's name
   bool renderActive = false;
   bool captureActive = false;
   bool active = false;  // always equal to captureActive
@@ -31,7 +32,7 @@ struct AudioProcessEntry {
   friend bool operator==(const AudioProcessEntry&, const AudioProcessEntry&) = default;
 };
 
-// Ascending by pid, at most one entry per pid.
+// Ascending by pid, at most one entry per pid; those with none first, by name, one per name.
 using AudioProcessSnapshot = std::vector<AudioProcessEntry>;
 
 }  // namespace kolvex

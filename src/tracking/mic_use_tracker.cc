@@ -6,13 +6,16 @@
 #include <string_view>
 #include <utility>
 
+#include "output/json_text.h"
+
 namespace kolvex {
 namespace {
 
 // Per-poll data refers to the snapshot's entries instead of copying them; the snapshot
 // outlives every use inside process_snapshot.
 using TrackedEntries = std::vector<const AudioProcessEntry*>;
-using ActivePids = std::map<std::string_view, std::set<std::uint32_t>>;
+// A process known only by name counts as a pid of its own that is none.
+using ActivePids = std::map<std::string_view, std::set<std::optional<std::uint32_t>>>;
 using TrackedApps = std::map<std::string_view, AudioProcessEntry>;
 using CurrentActive = std::map<std::string, TrackedAppState>;
 
@@ -76,10 +79,14 @@ JsonObject ended_event(const AppState& app, double ts) {
   };
 }
 
+JsonValue pid_value(std::optional<std::uint32_t> pid) {
+  return pid ? JsonValue(*pid) : JsonValue(nullptr);
+}
+
 JsonObject started_event(const AppState& app, double ts) {
   JsonObject event = ended_event(app, ts);
   event.insert("type", "meeting_started");
-  event.insert("pid", app.pid ? JsonValue(*app.pid) : JsonValue(nullptr));
+  event.insert("pid", pid_value(app.pid));
   return event;
 }
 
@@ -129,39 +136,43 @@ JsonObject process_members(const AudioProcessEntry& entry) {
       {"bundleId", entry.bundleId},
       {"captureActive", entry.captureActive},
       {"captureEndpointRole", to_text(entry.captureEndpointRole)},
-      {"pid", entry.pid},
+      {"pid", pid_value(entry.pid)},
       {"renderActive", entry.renderActive},
   };
 }
 
-JsonObject summary_event(const AudioProcessSnapshot& snapshot,
-                         const TrackedEntries& tracked_entries, double ts) {
+RenderedProcessLists render_process_lists(AudioProcessSnapshot snapshot) {
   JsonArray active_apps;
+  JsonArray tracked_apps;
   for (const AudioProcessEntry& entry : snapshot) {
     if (entry.active) active_apps.emplace_back(process_members(entry));
-  }
-  JsonArray tracked_apps;
-  std::uint64_t tracked_active_count = 0;
-  for (const AudioProcessEntry* entry : tracked_entries) {
-    JsonObject members = process_members(*entry);
-    members.insert("active", entry->active);
+    if (!entry.tracked) continue;
+    JsonObject members = process_members(entry);
+    members.insert("active", entry.active);
     tracked_apps.emplace_back(std::move(members));
-    if (entry->active) ++tracked_active_count;
   }
-  const std::uint64_t active_count = active_apps.size();
-  const std::uint64_t tracked_count = tracked_apps.size();
+  return {std::move(snapshot), RenderedJson{to_compact_text(active_apps)},
+          RenderedJson{to_compact_text(tracked_apps)}};
+}
+
+JsonObject summary_event(const RenderedProcessLists& lists, double ts) {
+  std::uint64_t active_count = 0, tracked_count = 0, tracked_active_count = 0;
+  for (const AudioProcessEntry& entry : lists.snapshot) {
+    active_count += entry.active;
+    tracked_count += entry.tracked;
+    tracked_active_count += entry.tracked && entry.active;
+  }
   JsonObject event{
       {"activeProcessCount", active_count},
       {"kolvexInputActive", false},
-      {"processCount", std::uint64_t{snapshot.size()}},
+      {"processCount", std::uint64_t{lists.snapshot.size()}},
       {"trackedActiveProcessCount", tracked_active_count},
       {"trackedProcessCount", tracked_count},
       {"ts", ts},
       {"type", "audio_process_snapshot"},
   };
-  // Moved in, not listed above: an initializer list would copy every process's members.
-  event.insert("activeApps", std::move(active_apps));
-  event.insert("trackedApps", std::move(tracked_apps));
+  event.insert("activeApps", lists.active_apps);
+  event.insert("trackedApps", lists.tracked_apps);
   return event;
 }
 
@@ -188,7 +199,10 @@ std::vector<JsonValue> process_snapshot(MicUseTracker& tracker, AudioProcessSnap
   if (tracker.meeting_active && !any_active) {
     events.emplace_back(JsonObject{{"type", "meeting_ended"}, {"ts", ts}});
   }
-  events.emplace_back(summary_event(snapshot, tracked_entries, ts));
+  if (!tracker.rendered || tracker.rendered->snapshot != snapshot) {
+    tracker.rendered = render_process_lists(std::move(snapshot));
+  }
+  events.emplace_back(summary_event(*tracker.rendered, ts));
 
   tracker.tracked_active = std::move(current_active);
   tracker.meeting_active = any_active;

@@ -12,9 +12,9 @@
 namespace kolvex {
 
 void PrintTo(const AudioProcessEntry& e, std::ostream* os) {
-  *os << "{" << e.pid << " " << e.bundleId << " / " << e.appName << " render=" << e.renderActive
-      << " capture=" << e.captureActive << " active=" << e.active << " "
-      << to_text(e.captureEndpointRole) << (e.tracked ? " tracked" : "") << "}";
+  *os << "{" << (e.pid ? std::to_string(*e.pid) : "null") << " " << e.bundleId << " / " << e.appName
+      << " render=" << e.renderActive << " capture=" << e.captureActive << " active=" << e.active
+      << " " << to_text(e.captureEndpointRole) << (e.tracked ? " tracked" : "") << "}";
 }
 
 namespace {
@@ -169,6 +169,14 @@ std::vector<SnapshotCase> snapshot_cases() {
       {"an unidentified process is dropped, the rest stays",
        machine({active(UNNAMED), active(EDGE)}, {active(UNNAMED), active(ZOOM)}),
        {entry(ZOOM, false, true, Role::communications), entry(EDGE, true, false, Role::unknown)}});
+  AudioProcessEntry sandboxed = entry(ZOOM, true, true, Role::communications);
+  sandboxed.pid = std::nullopt;
+  sandboxed.bundleId = "zoom.EXE";
+  const FakeSession unseen{
+      .active = true, .pid_fault = fails(ACCESS_DENIED), .claimed_executable = "zoom.EXE"};
+  cases.push_back({"processes known only by name come first, one entry a name",
+                   machine({unseen}, {active(ZOOM), unseen}),
+                   {sandboxed, entry(ZOOM, false, true, Role::communications)}});
   cases.push_back(
       {"skipped sessions leave the others of the endpoint",
        machine({{.pid = EDGE, .active = true, .fault = fails(DEVICE_INVALIDATED)},

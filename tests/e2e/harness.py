@@ -101,27 +101,75 @@ class PulseServer(AudioServer):
         return self.must("load-module", "module-null-source", "source_name=" + name)
 
 
+# A pid namespace of its own, as Flatpak gives every app; its first process ends all of it.
+UNSHARE = ["unshare", "--pid", "--fork", "--mount-proc", "--kill-child"]
+
+
+def unshare_refused():
+    """Why a pid namespace cannot be had here, or None."""
+    result = subprocess.run(UNSHARE + ["true"], capture_output=True, text=True)
+    return result.returncode and (result.stderr.strip() or "status %d" % result.returncode)
+
+
+def nspids(pid):
+    """The pids of a process in each pid namespace it is in, outermost first."""
+    with open("/proc/%d/status" % pid) as f:
+        return [int(p) for line in f if line.startswith("NSpid:") for p in line.split()[1:]]
+
+
 class Client:
     """A real audio client: Debian's pacat (or, `native`, PipeWire's own pw-cat), copied to
     `name` in `bindir`, so that /proc/<pid>/exe ends in that name. Several clients of one name
-    share one executable. A name may be bytes that are not UTF-8."""
+    share one executable. A name may be bytes that are not UTF-8. `sandboxed`, it runs as pid 2
+    of a pid namespace of its own, as a Flatpak app does; `pid` is its pid here."""
 
-    def __init__(self, pulse, bindir, name, *args, stdin=subprocess.DEVNULL, native=False):
+    def __init__(self, pulse, bindir, name, *args, stdin=subprocess.DEVNULL, native=False,
+                 sandboxed=False):
         folder = os.path.join(os.fsencode(bindir), b"native" if native else b"pulse")
         os.makedirs(folder, exist_ok=True)
         path = os.path.join(folder, os.fsencode(name))
         if not os.path.exists(path):
             shutil.copy2(shutil.which("pw-cat" if native else "pacat"), path)
         self.path = path
-        self.process = subprocess.Popen([path, *args], stdin=stdin, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL,
+        sandbox = UNSHARE + ["sh", "-c", '"$0" "$@" & wait'] if sandboxed else []
+        self.process = subprocess.Popen(sandbox + [path, *args], stdin=stdin,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         env=dict(os.environ, **pulse.env))
         self.pid = self.process.pid
+        self.sandboxed = sandboxed
+        if sandboxed:
+            found = []
+            wait_for(lambda: found.extend(self._sandboxed_pid()) or found, "a sandboxed client")
+            self.pid = found[0]
+
+    def _sandboxed_pid(self):
+        for entry in os.listdir("/proc"):
+            try:
+                if (entry.isdigit() and os.readlink(b"/proc/%s/exe" % entry.encode()) == self.path
+                        and nspids(int(entry))[1:] == [2]):
+                    return [int(entry)]
+            except OSError:  # gone meanwhile, or not ours to read
+                pass
+        return []
 
     def stop(self):
+        # unshare ignores SIGTERM while it waits; killed, it takes its namespace along.
         if self.process.poll() is None:
-            self.process.terminate()
+            self.process.kill() if self.sandboxed else self.process.terminate()
         self.process.wait(timeout=30)
+
+
+def children(pid):
+    """The processes whose parent is `pid`."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                if int(f.read().rsplit(")", 1)[1].split()[1]) == pid:
+                    found.append(int(entry))
+        except OSError:
+            pass
+    return found
 
 
 def wait_for(condition, what, deadline=60.0):
@@ -354,6 +402,9 @@ class TestRun:
         else:
             self.passed += 1
             print("ok   %s" % name, flush=True)
+
+    def skip(self, name, why):
+        print("skip %s: %s" % (name, why), flush=True)
 
     def finish(self):
         print("%d passed, %d failed" % (self.passed, self.failed))

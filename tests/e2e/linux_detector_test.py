@@ -12,8 +12,8 @@ import sys
 import tempfile
 import time
 
-from harness import (Client, Detector, PulseServer, StallableDetector, TestRun, check_answers,
-                     parse_event, wait_for)
+from harness import (UNSHARE, Client, Detector, PulseServer, StallableDetector, TestRun,
+                     check_answers, children, parse_event, unshare_refused, wait_for)
 from pipewire_server import PipeWireServer
 
 EXE = sys.argv[1]
@@ -24,10 +24,11 @@ PIPEWIRE = SERVER == "pipewire"
 class Run:
     """One detector on one server, and the clients of the scenarios run against it."""
 
-    def __init__(self, pulse, bindir, workdir):
+    def __init__(self, pulse, bindir, workdir, sandboxed=False):
         self.pulse = pulse
         self.bindir = bindir
-        self.detector = Detector([EXE], dict(os.environ, **pulse.env), workdir)
+        self.detector = Detector(UNSHARE * sandboxed + [EXE], dict(os.environ, **pulse.env),
+                                 workdir)
         self.clients = []
         self.wait(lambda e: e["type"] == "audio_process_snapshot", "the first snapshot")
 
@@ -336,6 +337,44 @@ def brief_recorders_start_and_end(run):
     assert states == [True, False] * (len(states) // 2), states
 
 
+def sandboxed_recorders(run):
+    # Each tells the server it is pid 2; each is found by its program in its own namespace.
+    mark = run.mark()
+    zoom = run.client("zoom", "--record", "--raw", "-d", "mic", sandboxed=True)
+    on = run.wait(state("zoom", True), "the sandboxed zoom active", mark)
+    started = following(run.since(mark), on)
+    assert on["pid"] == started["pid"] == zoom.pid, (on, started, zoom.pid)
+    discord = run.client("discord", "--record", "--raw", "-d", "mic", sandboxed=True)
+    on = run.wait(state("discord", True), "the sandboxed discord active", mark)
+    assert on["pid"] == discord.pid != zoom.pid, (on, discord.pid, zoom.pid)
+    mark = run.mark()
+    zoom.stop()
+    discord.stop()
+    run.wait(lambda e: e["type"] == "meeting_ended", "the meeting's end", mark)
+
+
+def detector_in_a_sandbox(pulse, bindir, workdir):
+    # Host clients name pids that mean nothing in the detector's namespace: known by name only.
+    # As that namespace's first process, the detector ends on a signal as anywhere else.
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        run = Run(pulse, bindir, workdir, sandboxed=True)
+        try:
+            if sig == signal.SIGTERM:
+                mark = run.mark()
+                # A pid PipeWire verified is one of its own namespace, not the detector's.
+                zoom = run.record_natively("zoom") if PIPEWIRE else run.record("zoom")
+                on = run.wait(state("zoom", True), "zoom by name", mark)
+                assert on == dict(on, appName="Zoom", pid=None), on
+                snapshot = run.end_of_poll(on, mark)
+                assert [a["pid"] for a in snapshot["trackedApps"]] == [None], snapshot
+                zoom.stop()
+                run.wait(lambda e: e["type"] == "meeting_ended", "the meeting's end", mark)
+            os.kill(children(run.detector.process.pid)[0], sig)  # unshare's: the detector
+            assert run.detector.process.wait(timeout=60) == 128 + sig, (sig, run.detector.stderr())
+        finally:
+            run.stop()
+
+
 def native_recorders(run):
     # pw-cat's stream carries no process id; its client does, checked by the server.
     mark = run.mark()
@@ -368,6 +407,11 @@ SCENARIOS = [
     ("brief recorders: started and ended, or not seen", brief_recorders_start_and_end),
     ("no state changes, nothing on stderr", quiet_run),
 ]
+SCENARIOS.insert(-1, ("zoom and discord, each pid 2 of a sandbox: each by its pid here",
+                      sandboxed_recorders))
+# Why the scenarios that need pid namespaces are skipped, if they are.
+SANDBOX_REFUSED = unshare_refused()
+SANDBOXED = {sandboxed_recorders}
 if PIPEWIRE:
     SCENARIOS.insert(-1, ("native PipeWire recorders, with the pid the server saw", native_recorders))
 
@@ -586,9 +630,18 @@ def main():
             run = Run(pulse, bindir, work)
             try:
                 for name, scenario in SCENARIOS:
-                    test.check(name, lambda s=scenario: s(run))
+                    if scenario in SANDBOXED and SANDBOX_REFUSED:
+                        test.skip(name, "no pid namespace here: %s" % SANDBOX_REFUSED)
+                    else:
+                        test.check(name, lambda s=scenario: s(run))
             finally:
                 test.check("every line of the run is JSON", run.stop)
+        with tempfile.TemporaryDirectory() as work:
+            name = "the detector in a sandbox: a host recorder by name; as pid 1, ended by signals"
+            if SANDBOX_REFUSED:
+                test.skip(name, "no pid namespace here: %s" % SANDBOX_REFUSED)
+            else:
+                test.check(name, lambda: detector_in_a_sandbox(pulse, bindir, work))
         with tempfile.TemporaryDirectory() as work:
             test.check("a burst of endpoint changes: listener_failed, and on it goes",
                        lambda: burst_of_endpoint_changes(pulse, work))

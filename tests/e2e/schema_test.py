@@ -31,6 +31,13 @@ VALID = {
              '"captureActive":false,"captureEndpointRole":"unknown","pid":4294967295,'
              '"renderActive":true}],"trackedProcessCount":1,"ts":2.0,'
              '"type":"audio_process_snapshot"}',
+    "snapshot of a process known by name": '{"activeApps":[{"appName":"Zoom","bundleId":"zoom",'
+             '"captureActive":true,"captureEndpointRole":"communications","pid":null,'
+             '"renderActive":false}],"activeProcessCount":1,"kolvexInputActive":false,'
+             '"processCount":1,"trackedActiveProcessCount":1,"trackedApps":[{"active":true,'
+             '"appName":"Zoom","bundleId":"zoom","captureActive":true,"captureEndpointRole":'
+             '"communications","pid":null,"renderActive":false}],"trackedProcessCount":1,'
+             '"ts":2.0,"type":"audio_process_snapshot"}',
     "state change": '{"change":"endpoint_state_changed","contractVersion":1,"role":"none",'
              '"scope":"render","sequence":18446744073709551615,"state":"not_present","ts":2.0,'
              '"type":"device_lifecycle"}',
@@ -67,7 +74,7 @@ INVALID = [
                                   "renderActive": True}]}),
     ("snapshot", {"trackedApps": [{"active": True, "appName": "Zoom", "bundleId": "Zoom.exe",
                                    "captureActive": True, "captureEndpointRole": "other",
-                                   "pid": None, "renderActive": True}]}),
+                                   "pid": 0, "renderActive": True}]}),
     ("state change", {"sequence": 0}),
     ("state change", {"contractVersion": 2}),
     ("state change", {"state": GONE}),

@@ -56,6 +56,7 @@ class FakeSessionObject : public AudioSession {
     platform_.log("process_id(" + label_ + ")");
     return fault_or(data_.pid_fault, [&] { return data_.pid; });
   }
+  std::optional<std::string> claimed_executable() override { return data_.claimed_executable; }
   Result<bool> is_active() override {
     platform_.log("state(" + label_ + ")");
     return fault_or(data_.state_fault, [&] { return data_.active; });

@@ -59,6 +59,8 @@ struct FakeSession {
   std::optional<Fault> fault{};        // fetching it or asking for the extended control
   std::optional<Fault> pid_fault{};    // reading the process id
   std::optional<Fault> state_fault{};  // reading the state
+  // Given with a pid_fault: a process known only by this name.
+  std::optional<std::string> claimed_executable{};
 };
 
 struct FakeEndpoint {

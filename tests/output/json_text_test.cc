@@ -36,6 +36,7 @@ TEST(JsonTextTest, ScalarsAndEmptyContainers) {
       {JsonArray{}, "[]"},
       {JsonObject{}, "{}"},
       {JsonArray{1, "a", nullptr, JsonArray{}}, R"([1,"a",null,[]])"},
+      {JsonArray{RenderedJson{R"({"a":[1]})"}, 2}, R"([{"a":[1]},2])"},  // as it stands
   };
   for (const auto& c : cases) EXPECT_EQ(to_compact_text(c.value), c.text);
 }

@@ -58,6 +58,7 @@ TEST(MicUseTrackerTest, OneProcessStartsStopsAndExits) {
 // Summary arrays are per process and unfolded; untracked capture shows only there.
 TEST(MicUseTrackerTest, MixedSnapshotFoldsAppsButListsEveryProcess) {
   const Poll poll{
+      Proc(std::nullopt, "recorder").capture(OTHER),
       Proc(10, "recorder.exe").capture(OTHER),
       Proc(4120, "Zoom.exe").capture(COMMS),
       Proc(4121, "Zoom.exe").capture(OTHER).render(),
@@ -68,7 +69,7 @@ TEST(MicUseTrackerTest, MixedSnapshotFoldsAppsButListsEveryProcess) {
       R"({"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"ambiguous","pid":null,"renderActive":true,"ts":1765181234.5,"type":"meeting_started"})",
       R"({"active":false,"appName":"Chrome","bundleId":"chrome.exe","captureActive":false,"captureEndpointRole":"unknown","pid":null,"renderActive":true,"ts":1765181234.5,"type":"call_app_mic_state"})",
       R"({"appName":"Chrome","bundleId":"chrome.exe","captureActive":false,"captureEndpointRole":"unknown","renderActive":true,"ts":1765181234.5,"type":"call_app_mic_ended"})",
-      R"({"activeApps":[{"appName":"recorder.exe","bundleId":"recorder.exe","captureActive":true,"captureEndpointRole":"other","pid":10,"renderActive":false},{"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":false},{"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"other","pid":4121,"renderActive":true}],"activeProcessCount":3,"kolvexInputActive":false,"processCount":4,"trackedActiveProcessCount":2,"trackedApps":[{"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":false},{"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"other","pid":4121,"renderActive":true},{"active":false,"appName":"Chrome","bundleId":"chrome.exe","captureActive":false,"captureEndpointRole":"unknown","pid":5000,"renderActive":true}],"trackedProcessCount":3,"ts":1765181234.5,"type":"audio_process_snapshot"})",
+      R"({"activeApps":[{"appName":"recorder","bundleId":"recorder","captureActive":true,"captureEndpointRole":"other","pid":null,"renderActive":false},{"appName":"recorder.exe","bundleId":"recorder.exe","captureActive":true,"captureEndpointRole":"other","pid":10,"renderActive":false},{"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":false},{"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"other","pid":4121,"renderActive":true}],"activeProcessCount":4,"kolvexInputActive":false,"processCount":5,"trackedActiveProcessCount":2,"trackedApps":[{"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":4120,"renderActive":false},{"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"other","pid":4121,"renderActive":true},{"active":false,"appName":"Chrome","bundleId":"chrome.exe","captureActive":false,"captureEndpointRole":"unknown","pid":5000,"renderActive":true}],"trackedProcessCount":3,"ts":1765181234.5,"type":"audio_process_snapshot"})",
   }};
   EXPECT_EQ(replay::run({poll}), expected);
 }
@@ -149,6 +150,29 @@ const std::vector<EventCase>& event_cases() {
                       MEETING_ENDED,
                   },
                   {},
+              },
+      },
+      {
+          .name = "a process known only by name has no pid, nor has its app beside another",
+          .previous = {},
+          .polls = {Poll{Proc(std::nullopt, "Zoom.exe").capture(COMMS)},
+                    Poll{Proc(std::nullopt, "Zoom.exe").capture(COMMS),
+                         Proc(4120, "Zoom.exe").capture(COMMS)},
+                    Poll{Proc(std::nullopt, "slack.exe").render()}},
+          .events =
+              {
+                  {
+                      R"({"active":true,"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":null,"renderActive":false,"ts":1765181234.5,"type":"call_app_mic_state"})",
+                      R"({"appName":"Zoom","bundleId":"Zoom.exe","captureActive":true,"captureEndpointRole":"communications","pid":null,"renderActive":false,"ts":1765181234.5,"type":"meeting_started"})",
+                  },
+                  {},
+                  {
+                      R"({"active":false,"appName":"Slack","bundleId":"slack.exe","captureActive":false,"captureEndpointRole":"unknown","pid":null,"renderActive":true,"ts":1765181234.5,"type":"call_app_mic_state"})",
+                      R"({"appName":"Slack","bundleId":"slack.exe","captureActive":false,"captureEndpointRole":"unknown","renderActive":true,"ts":1765181234.5,"type":"call_app_mic_ended"})",
+                      ZOOM_IDLE_STATE,
+                      ZOOM_IDLE_ENDED,
+                      MEETING_ENDED,
+                  },
               },
       },
       {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,7 +20,7 @@ inline constexpr double TS = 1765181234.5;
 // the process captures.
 class Proc {
  public:
-  Proc(std::uint32_t pid, std::string exe) {
+  Proc(std::optional<std::uint32_t> pid, std::string exe) {
     const TrackedApp* app = lookup_tracked_app(exe);
     entry_.appName = app != nullptr ? std::string(app->display_name) : exe;
     entry_.tracked = app != nullptr;

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "base/unique_resource.h"
+#include "platform/pulse/unique_fd.h"
 
 // Processes' executable names, from /proc.
 
@@ -24,26 +24,27 @@ std::optional<std::string> exe_name_from_link(std::string_view target, bool targ
 
 // The executable names of the processes of recent polls. A process keeps the name it had while
 // it runs the same file (device and inode behind /proc/<pid>/exe), even after the file was
-// renamed or replaced; an exec of another program gives a new one. Each /proc/<pid>/exe link
-// is held open and read on every poll (reading an open link skips the path lookup, most of
-// what reading it by name costs); only when its target changed is the file looked at. An open
-// link stops answering when its process ends, so a pid taken by another process is looked at
-// afresh.
+// renamed or replaced. A process is looked at once: a pidfd held for it tells when it ended,
+// all of them in one call a poll, so that its pid, taken by another process, is looked at
+// afresh. Looking again is for a process that may have started another program since.
 class ProcExeNames {
  public:
-  // Links held open at most, well below the usual limit of 1024 open files; the names of
+  // Processes held at most, well below the usual limit of 1024 open files; the names of
   // further processes are looked up afresh each time.
   static constexpr std::size_t MAX_HELD = 256;
 
-  // Closes the links no lookup used since the last call.
-  void forget_unused();
-  // Nothing when /proc/<pid>/exe cannot be read or names no file.
+  ProcExeNames();
+
+  // A new poll: the processes no lookup of the last poll used are let go, and those that ended
+  // since are forgotten before the next lookup.
+  void begin_poll();
+  // The name the process had when it was last looked at. Nothing when /proc/<pid>/exe cannot be
+  // read or names no file.
   std::optional<std::string> name(std::uint32_t pid);
+  // The name as it is now: after an exec of another program, that program's.
+  std::optional<std::string> look_again(std::uint32_t pid);
 
  private:
-  static void close_fd(int fd) { close(fd); }
-  using UniqueFd = UniqueResource<int, close_fd, -1>;
-
   struct Image {
     dev_t device;
     ino_t inode;
@@ -51,16 +52,20 @@ class ProcExeNames {
   };
 
   struct Known {
-    UniqueFd link;
+    UniqueFd process;  // a pidfd, readable once the process has ended
     std::string target;
     Image image;
     std::optional<std::string> name;
     bool used;
   };
 
+  void forget_ended();
+  std::optional<std::string> look_up(std::uint32_t pid);
   static std::optional<Image> image_of(std::uint32_t pid);
 
   std::unordered_map<std::uint32_t, Known> known_;
+  UniqueFd ended_;  // an epoll set of the held pidfds
+  bool check_ended_ = false;
 };
 
 }  // namespace kolvex::pulse

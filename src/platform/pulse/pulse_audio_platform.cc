@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/pulse/proc_exe_names.h"
+#include "platform/pulse/proc_processes.h"
 #include "platform/pulse/pulse_connection.h"
 #include "platform/pulse/pulse_error.h"
 #include "platform/pulse/pulse_subscription.h"
@@ -17,8 +18,6 @@
 
 namespace kolvex::pulse {
 namespace {
-
-using ViewPtr = std::shared_ptr<const ServerView>;
 
 const std::vector<EndpointValues>& endpoints_of(const ServerView& view, DataFlow flow) {
   return flow == DataFlow::render ? view.sinks : view.sources;
@@ -28,34 +27,43 @@ const std::vector<SessionValues>& sessions_of(const ServerView& view, DataFlow f
   return flow == DataFlow::render ? view.sink_inputs : view.source_outputs;
 }
 
+// Sessions refer into the view they were listed in, which they keep.
 class PulseSession final : public AudioSession {
  public:
-  explicit PulseSession(SessionValues values) : values_(values) {}
+  PulseSession(ViewPtr view, const SessionValues& values)
+      : view_(std::move(view)), values_(values) {}
 
   Result<std::uint32_t> process_id() override {
-    if (!values_.pid) return pulse_error(PA_ERR_NOENTITY);
-    return *values_.pid;
+    if (!values_.process.pid) return pulse_error(PA_ERR_NOENTITY);
+    return *values_.process.pid;
+  }
+  std::optional<std::string> claimed_executable() override {
+    if (values_.process.pid || values_.process.name.empty()) return std::nullopt;
+    return values_.process.name;
   }
   Result<bool> is_active() override { return !values_.corked; }
 
  private:
-  SessionValues values_;
+  ViewPtr view_;
+  const SessionValues& values_;
 };
 
 class PulseSessionList final : public AudioSessionList {
  public:
-  explicit PulseSessionList(std::vector<SessionValues> sessions) : sessions_(std::move(sessions)) {}
+  PulseSessionList(ViewPtr view, std::vector<const SessionValues*> sessions)
+      : view_(std::move(view)), sessions_(std::move(sessions)) {}
 
   Result<std::int32_t> count() override { return static_cast<std::int32_t>(sessions_.size()); }
   Result<std::unique_ptr<AudioSession>> session(std::int32_t index) override {
     if (index < 0 || static_cast<std::size_t>(index) >= sessions_.size()) {
       return pulse_error(PA_ERR_INVALID);
     }
-    return std::make_unique<PulseSession>(sessions_[static_cast<std::size_t>(index)]);
+    return std::make_unique<PulseSession>(view_, *sessions_[static_cast<std::size_t>(index)]);
   }
 
  private:
-  std::vector<SessionValues> sessions_;
+  ViewPtr view_;
+  std::vector<const SessionValues*> sessions_;
 };
 
 class PulseEndpoint final : public AudioEndpoint {
@@ -72,15 +80,15 @@ class PulseEndpoint final : public AudioEndpoint {
   Result<std::unique_ptr<AudioSessionList>> sessions() override {
     ViewPtr view = view_;
     if (sessions_from_) {
-      Result<ServerView> fresh = sessions_from_->fetch_view();
+      Result<ViewPtr> fresh = sessions_from_->fetch_view();
       if (!fresh) return fresh.take_error();
-      view = std::make_shared<const ServerView>(std::move(*fresh));
+      view = std::move(*fresh);
     }
-    std::vector<SessionValues> mine;
+    std::vector<const SessionValues*> mine;
     for (const SessionValues& session : sessions_of(*view, flow_)) {
-      if (session.endpoint_index == values_.index) mine.push_back(session);
+      if (session.endpoint_index == values_.index) mine.push_back(&session);
     }
-    return std::make_unique<PulseSessionList>(std::move(mine));
+    return std::make_unique<PulseSessionList>(std::move(view), std::move(mine));
   }
   Result<std::int32_t> data_flow() override { return static_cast<std::int32_t>(flow_); }
 
@@ -120,9 +128,9 @@ class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
                                                        std::uint32_t state_mask) override {
     bool& listed = listed_from_view_[flow == DataFlow::render ? 0 : 1];
     if (listed) {
-      Result<ServerView> fresh = connection_.fetch_view();
+      Result<ViewPtr> fresh = connection_.fetch_view();
       if (!fresh) return fresh.take_error();
-      view_ = std::make_shared<const ServerView>(std::move(*fresh));
+      view_ = std::move(*fresh);
       listed_from_view_ = {};
     }
     listed = true;
@@ -153,7 +161,7 @@ class PulseDeviceEnumerator final : public AudioDeviceEnumerator {
 
   Result<std::unique_ptr<EndpointRegistration>> register_endpoint_notifications(
       std::shared_ptr<EndpointNotificationSink> sink) override {
-    return subscribe_to_endpoints(std::move(sink), connection_.stale_defaults());
+    return subscribe_to_endpoints(std::move(sink), connection_.heard_elsewhere());
   }
 
  private:
@@ -180,15 +188,14 @@ std::string local_host_name() {
 
 class PulseAudioPlatform final : public AudioPlatform {
  public:
-  PulseAudioPlatform() : connection_(local_host_name()) {}
+  PulseAudioPlatform() : connection_(local_host_name(), session_processes_) {}
 
-  void begin_poll() override { exe_names_.forget_unused(); }
+  void begin_poll() override { exe_names_.begin_poll(); }
 
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
-    Result<ServerView> view = connection_.fetch_view();
+    Result<ViewPtr> view = connection_.fetch_view();
     if (!view) return view.take_error();
-    return std::make_unique<PulseDeviceEnumerator>(
-        connection_, std::make_shared<const ServerView>(std::move(*view)));
+    return std::make_unique<PulseDeviceEnumerator>(connection_, std::move(*view));
   }
 
   ExecutableNaming executable_naming() const override { return ExecutableNaming::linux; }
@@ -204,8 +211,10 @@ class PulseAudioPlatform final : public AudioPlatform {
   }
 
  private:
-  PulseConnection connection_;
   ProcExeNames exe_names_;
+  ProcProcesses processes_{exe_names_};
+  SessionProcesses session_processes_{processes_};
+  PulseConnection connection_;
 };
 
 }  // namespace

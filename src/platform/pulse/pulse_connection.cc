@@ -27,25 +27,18 @@ void on_event(pa_context*, pa_subscription_event_type_t type, std::uint32_t, voi
   static_cast<SessionCache*>(userdata)->heard(type);
 }
 
-// Each session's pid, now that its client is known too.
-void resolve_pids(std::vector<SessionValues>& sessions, const std::vector<ClientValues>& clients) {
-  for (SessionValues& session : sessions) {
-    const auto client = std::ranges::find(clients, session.client, &ClientValues::index);
-    session.pid = session_pid(session.pid, client == clients.end() ? nullptr : &*client);
-  }
-}
-
 }  // namespace
 
-PulseConnection::PulseConnection(std::string local_host) : local_host_(std::move(local_host)) {}
+PulseConnection::PulseConnection(std::string local_host, SessionProcesses& processes)
+    : local_host_(std::move(local_host)), processes_(processes) {}
 
 // The context goes before the loop it runs on.
 PulseConnection::~PulseConnection() {
   disconnect();
 }
 
-Result<ServerView> PulseConnection::fetch_view() {
-  return on_healthy_connection<ServerView>([this] {
+Result<ViewPtr> PulseConnection::fetch_view() {
+  return on_healthy_connection<ViewPtr>([this] {
     return sessions_.view(
         [this](unsigned kinds, ServerView& view) { return request_batch(kinds, view); },
         [this](Clock::time_point give_up) { return wait_until_quiet(give_up); },
@@ -83,7 +76,8 @@ Result<T> PulseConnection::on_healthy_connection(Request request) {
 // Handles whatever arrived since the last call without waiting, so a hang-up is noticed now. A
 // connection whose defaults are out of date is not kept either.
 bool PulseConnection::still_connected() {
-  const bool stale = stale_defaults_->exchange(false);
+  const bool stale = heard_elsewhere_->stale_defaults.exchange(false);
+  sessions_.heard_elsewhere(heard_elsewhere_->kinds.exchange(0));
   if (!context_ || stale) return false;
   for (int i = 0; i < 16 && pa_mainloop_iterate(loop_.get(), 0, nullptr) > 0; ++i) {
   }
@@ -113,11 +107,14 @@ Status PulseConnection::connect() {
 // Sessions are listed afresh on a new connection; from then on, only the kinds it announces.
 Status PulseConnection::subscribe(Clock::time_point deadline) {
   sessions_.list_all_again();
+  processes_.forget_all();
   pa_context* context = context_.get();
   pa_context_set_subscribe_callback(context, on_event, &sessions_);
   ServerListing request;
-  const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK_INPUT |
-                                                        PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
+  const auto mask = static_cast<pa_subscription_mask_t>(
+      PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER |
+      PA_SUBSCRIPTION_MASK_CARD | PA_SUBSCRIPTION_MASK_SINK_INPUT |
+      PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
   const OperationPtr operation(request_subscription(context, mask, request));
   return await({&operation, 1}, request, deadline);
 }
@@ -141,28 +138,28 @@ Status PulseConnection::request_batch(unsigned kinds, ServerView& view) {
   listing.local_host = local_host_;
   pa_context* context = context_.get();
   // Sent together and answered in order: the server sees no other request in between.
-  std::array<OperationPtr, 6> operations{
-      OperationPtr(request(context, Asked::server_info, listing)),
-      OperationPtr(request(context, Asked::sinks, listing)),
-      OperationPtr(request(context, Asked::sources, listing)),
-  };
-  std::size_t sent = 3;
+  std::array<OperationPtr, 6> operations;
+  std::size_t sent = 0;
+  if (kinds & SessionCache::ENDPOINTS) {
+    for (const Asked what : {Asked::server_info, Asked::sinks, Asked::sources}) {
+      operations[sent++].reset(request(context, what, listing));
+    }
+  }
   if (kinds & SessionCache::SINK_INPUTS) {
     operations[sent++].reset(request(context, Asked::sink_inputs, listing));
   }
   if (kinds & SessionCache::SOURCE_OUTPUTS) {
     operations[sent++].reset(request(context, Asked::source_outputs, listing));
   }
-  if (kinds) operations[sent++].reset(request(context, Asked::clients, listing));
+  const bool sessions = kinds & SessionCache::ALL_SESSIONS;
+  if (sessions) operations[sent++].reset(request(context, Asked::clients, listing));
   Status answered = await({operations.data(), sent}, listing, Clock::now() + REQUEST_TIMEOUT);
   if (!answered.ok()) return answered;
   // A placeholder is no default: for this view there is none.
   for (std::string* name : {&listing.view.default_sink, &listing.view.default_source}) {
     if (is_placeholder_default(*name)) name->clear();
   }
-  resolve_pids(listing.view.sink_inputs, listing.view.clients);
-  resolve_pids(listing.view.source_outputs, listing.view.clients);
-  listing.view.clients.clear();
+  if (sessions) processes_.find(listing.view);
   view = std::move(listing.view);
   return {};
 }

@@ -12,6 +12,7 @@
 #include "platform/pulse/pulse_handles.h"
 #include "platform/pulse/pulse_values.h"
 #include "platform/pulse/session_cache.h"
+#include "platform/pulse/session_processes.h"
 
 namespace kolvex::pulse {
 
@@ -26,19 +27,20 @@ inline constexpr std::chrono::seconds REQUEST_TIMEOUT{5};
 // and replaced when it is not, so a server that restarted is found again by the next call.
 class PulseConnection {
  public:
-  // `local_host` is compared with the host a client reports to decide whether its pid is ours.
-  explicit PulseConnection(std::string local_host);
+  // `local_host` is compared with the host a client reports to decide whether its pid is ours;
+  // `processes` finds the process behind each session listed.
+  PulseConnection(std::string local_host, SessionProcesses& processes);
   PulseConnection(const PulseConnection&) = delete;
   PulseConnection& operator=(const PulseConnection&) = delete;
   ~PulseConnection();
 
-  Result<ServerView> fetch_view();
+  Result<ViewPtr> fetch_view();
   // The sink or else the non-monitor source of that name, in a view of its own that holds no
   // sessions; nothing when there is none.
   Result<std::optional<ServerView>> find_endpoint(std::string_view name);
-  // Set from any thread when the server's defaults as this connection reads them are out of
-  // date; the next call then makes a new connection.
-  const std::shared_ptr<std::atomic<bool>>& stale_defaults() const { return stale_defaults_; }
+  // Told from any thread what another connection heard first; when it says that the defaults
+  // this connection reads are out of date, the next call makes a new connection.
+  const std::shared_ptr<HeardElsewhere>& heard_elsewhere() const { return heard_elsewhere_; }
 
  private:
   bool still_connected();
@@ -46,7 +48,7 @@ class PulseConnection {
   Status subscribe(std::chrono::steady_clock::time_point deadline);
   // Runs the loop until the server has said nothing about sessions for a moment.
   Status wait_until_quiet(std::chrono::steady_clock::time_point give_up);
-  // Lists the endpoints and the session kinds in `kinds` into `view` in one batch.
+  // Lists what `kinds` names (SessionCache's bits) into `view` in one batch.
   Status request_batch(unsigned kinds, ServerView& view);
   Result<std::optional<ServerView>> request_endpoint(const std::string& name);
   // Runs the loop until every request was answered into `listing`, without monitor sources.
@@ -62,7 +64,8 @@ class PulseConnection {
   PlatformError context_error() const;
 
   std::string local_host_;
-  std::shared_ptr<std::atomic<bool>> stale_defaults_ = std::make_shared<std::atomic<bool>>(false);
+  SessionProcesses& processes_;
+  std::shared_ptr<HeardElsewhere> heard_elsewhere_ = std::make_shared<HeardElsewhere>();
   MainloopPtr loop_;
   ContextPtr context_;
   SessionCache sessions_;

@@ -12,11 +12,18 @@ ServerListing& listing_of(void* userdata) {
   return *static_cast<ServerListing*>(userdata);
 }
 
-std::optional<std::uint32_t> claimed_pid(const pa_proplist* properties,
-                                         const std::string& local_host) {
-  return session_process_id(pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID),
-                            pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_HOST),
-                            local_host);
+const char* property(const pa_proplist* properties, const char* name) {
+  const char* value = pa_proplist_gets(properties, name);
+  return value ? value : "";
+}
+
+ProcessClaim claim_of(const pa_proplist* properties, const std::string& local_host) {
+  return ProcessClaim{
+      session_process_id(pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID),
+                         pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_HOST),
+                         local_host),
+      property(properties, PA_PROP_APPLICATION_PROCESS_BINARY),
+      property(properties, "pipewire.access.portal.instance_id")};
 }
 
 // Sinks and sources alike; the view's list is chosen by the kind of info.
@@ -50,9 +57,12 @@ void on_session(pa_context* context, const Info* info, int eol, void* userdata) 
   if (eol != 0) return listing.finish(context, eol);
   auto& sessions = std::is_same_v<Info, pa_sink_input_info> ? listing.view.sink_inputs
                                                             : listing.view.source_outputs;
-  sessions.push_back(SessionValues{info->index, endpoint_of(*info), info->client,
-                                   claimed_pid(info->proplist, listing.local_host),
-                                   info->corked != 0});
+  sessions.push_back(SessionValues{info->index,
+                                   endpoint_of(*info),
+                                   info->client,
+                                   claim_of(info->proplist, listing.local_host),
+                                   info->corked != 0,
+                                   {}});
 }
 
 void on_client(pa_context* context, const pa_client_info* info, int eol, void* userdata) {
@@ -62,7 +72,7 @@ void on_client(pa_context* context, const pa_client_info* info, int eol, void* u
       ClientValues{info->index,
                    verified_client_pid(pa_proplist_gets(info->proplist, "pipewire.sec.pid"),
                                        pa_proplist_gets(info->proplist, "client.api")),
-                   claimed_pid(info->proplist, listing.local_host)});
+                   claim_of(info->proplist, listing.local_host)});
 }
 
 void on_subscribed(pa_context* context, int success, void* userdata) {

@@ -63,8 +63,8 @@ using TimeEventPtr = std::unique_ptr<pa_time_event, TimeEventFree>;
 class Subscription final : public EndpointRegistration {
  public:
   Subscription(std::shared_ptr<EndpointNotificationSink> sink,
-               std::shared_ptr<std::atomic<bool>> stale_defaults)
-      : sink_(std::move(sink)), stale_defaults_(std::move(stale_defaults)), watch_(*sink_) {}
+               std::shared_ptr<HeardElsewhere> poll_news)
+      : sink_(std::move(sink)), poll_news_(std::move(poll_news)), watch_(*sink_) {}
 
   ~Subscription() override {
     // Joins the thread; after that nothing calls back into this object.
@@ -222,6 +222,8 @@ class Subscription final : public EndpointRegistration {
                        void* userdata) {
     const unsigned facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
     const bool removed = (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
+    // Before the poll this may bring, whose own connection may hear of it later.
+    self(userdata).poll_news_->kinds.fetch_or(SessionCache::kinds_of(type));
     EndpointWatch& watch = self(userdata).watch_;
     switch (facility) {
       case PA_SUBSCRIPTION_EVENT_SINK:
@@ -272,7 +274,7 @@ class Subscription final : public EndpointRegistration {
   // The new connection takes over once it has listed; until then the old one goes on announcing
   // what changes, and the watch takes each change once, from whichever tells it first.
   void renew() {
-    stale_defaults_->store(true);
+    poll_news_->stale_defaults.store(true);
     replaced_ = std::move(context_);
     pa_context_set_state_callback(replaced_.get(), nullptr, nullptr);
     context_ = check_.take();
@@ -297,8 +299,7 @@ class Subscription final : public EndpointRegistration {
   }
 
   std::shared_ptr<EndpointNotificationSink> sink_;
-  // Set when the poll connection must be replaced too.
-  std::shared_ptr<std::atomic<bool>> stale_defaults_;
+  std::shared_ptr<HeardElsewhere> poll_news_;
   EndpointWatch watch_;
   ThreadedMainloopPtr loop_;
   TimeEventPtr timer_{nullptr, TimeEventFree{nullptr}};
@@ -317,9 +318,8 @@ class Subscription final : public EndpointRegistration {
 }  // namespace
 
 Result<std::unique_ptr<EndpointRegistration>> subscribe_to_endpoints(
-    std::shared_ptr<EndpointNotificationSink> sink,
-    std::shared_ptr<std::atomic<bool>> stale_defaults) {
-  auto subscription = std::make_unique<Subscription>(std::move(sink), std::move(stale_defaults));
+    std::shared_ptr<EndpointNotificationSink> sink, std::shared_ptr<HeardElsewhere> poll_news) {
+  auto subscription = std::make_unique<Subscription>(std::move(sink), std::move(poll_news));
   Status started = subscription->start();
   if (!started.ok()) return started.take_error();
   return subscription;

@@ -5,6 +5,7 @@
 
 #include "base/error_value.h"
 #include "platform/audio_platform.h"
+#include "platform/pulse/session_cache.h"
 
 namespace kolvex::pulse {
 
@@ -14,9 +15,9 @@ namespace kolvex::pulse {
 // reported to the sink as lost notices, and again once a new connection has listed the endpoints
 // afresh, since whatever changed in between was never announced. On a server that keeps the
 // defaults for each connection, a new connection checks them now and then; when they are not
-// what was announced, the change is announced and `stale_defaults` set.
+// what was announced, the change is announced and the poll connection's defaults marked stale.
+// Every change heard is passed on to the poll connection before it is announced.
 Result<std::unique_ptr<EndpointRegistration>> subscribe_to_endpoints(
-    std::shared_ptr<EndpointNotificationSink> sink,
-    std::shared_ptr<std::atomic<bool>> stale_defaults);
+    std::shared_ptr<EndpointNotificationSink> sink, std::shared_ptr<HeardElsewhere> poll_news);
 
 }  // namespace kolvex::pulse

@@ -20,12 +20,11 @@ std::optional<std::uint32_t> session_process_id(const char* process_id, const ch
   return parse_process_id(process_id);
 }
 
-std::optional<std::uint32_t> session_pid(std::optional<std::uint32_t> stream_claim,
-                                         const ClientValues* client) {
-  if (client && client->verified_pid) return client->verified_pid;
-  if (stream_claim) return stream_claim;
-  if (client) return client->claimed_pid;
-  return std::nullopt;
+ProcessClaim session_claim(const ProcessClaim& stream_claim, const ClientValues* client) {
+  if (!client) return stream_claim;
+  ProcessClaim claim = stream_claim.pid ? stream_claim : client->claim;
+  if (claim.sandbox_instance.empty()) claim.sandbox_instance = client->claim.sandbox_instance;
+  return claim;
 }
 
 std::optional<std::uint32_t> verified_client_pid(const char* sec_pid, const char* client_api) {

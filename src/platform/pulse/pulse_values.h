@@ -3,6 +3,7 @@
 #include <pulse/def.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,27 @@ struct EndpointValues {
   std::string name;  // the endpoint id: stable across server restarts, unlike the index
   std::uint32_t state = ENDPOINT_STATE_ACTIVE;
   bool monitor = false;
+
+  friend bool operator==(const EndpointValues&, const EndpointValues&) = default;
+};
+
+// What a client says of its own process. One in a sandbox names a pid of its own pid
+// namespace, which means another process here or none.
+struct ProcessClaim {
+  std::optional<std::uint32_t> pid;  // none also for a client on another host
+  std::string binary;                // its executable's file name; empty: not said
+  std::string sandbox_instance;      // the Flatpak instance PipeWire found it in; empty: none
+
+  friend bool operator==(const ProcessClaim&, const ProcessClaim&) = default;
+};
+
+// The process behind a session, as far as it can be told: its pid in this program's view, or,
+// for one that cannot be pointed at, only the name of its executable.
+struct SessionProcess {
+  std::optional<std::uint32_t> pid;
+  std::string name;  // without a pid; both empty: the session is skipped
+
+  friend bool operator==(const SessionProcess&, const SessionProcess&) = default;
 };
 
 // A sink-input or a source-output.
@@ -28,8 +50,9 @@ struct SessionValues {
   std::uint32_t index = 0;
   std::uint32_t endpoint_index = 0;  // PA_INVALID_INDEX while it is linked to none
   std::uint32_t client = PA_INVALID_INDEX;
-  std::optional<std::uint32_t> pid;  // absent: the session is skipped
+  ProcessClaim claim;  // the stream's own
   bool corked = false;
+  SessionProcess process;  // found once the clients are listed too
 
   friend bool operator==(const SessionValues&, const SessionValues&) = default;
 };
@@ -38,7 +61,7 @@ struct SessionValues {
 struct ClientValues {
   std::uint32_t index = 0;
   std::optional<std::uint32_t> verified_pid;  // from the server's own look at the socket
-  std::optional<std::uint32_t> claimed_pid;
+  ProcessClaim claim;
 };
 
 // One consistent look at the server: everything came from one batch of requests.
@@ -52,6 +75,9 @@ struct ServerView {
   std::string default_source;         // empty: none
 };
 
+// A view is shared, not copied: a poll that finds nothing changed takes the last one as it is.
+using ViewPtr = std::shared_ptr<const ServerView>;
+
 // Decimal digits only, no sign or blanks, within 32 bits.
 std::optional<std::uint32_t> parse_process_id(std::string_view text);
 
@@ -60,11 +86,9 @@ std::optional<std::uint32_t> parse_process_id(std::string_view text);
 std::optional<std::uint32_t> session_process_id(const char* process_id, const char* process_host,
                                                 std::string_view local_host);
 
-// The pid of a session's process. PipeWire checks the pid of a native client on its socket;
-// that one is preferred, since a client can claim any pid, and one in a sandbox claims a pid
-// of its own namespace. Else what the stream claims, else what its client claims.
-std::optional<std::uint32_t> session_pid(std::optional<std::uint32_t> stream_claim,
-                                         const ClientValues* client);
+// What a session's process claims to be: what its stream says, else what its client says. A
+// sandbox's instance is found on the client.
+ProcessClaim session_claim(const ProcessClaim& stream_claim, const ClientValues* client);
 
 // The pid PipeWire verified for a client. A client of pipewire-pulse is seen on the socket as
 // pipewire-pulse itself, so its pid says nothing about the client.

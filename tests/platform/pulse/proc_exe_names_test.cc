@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/pulse/proc_processes.h"
 #include "platform/pulse/pulse_audio_platform.h"
 
 namespace kolvex::pulse {
@@ -93,11 +94,12 @@ TEST(ProcExeNames, AProcessKeepsItsNameWhileItRunsTheSameFile) {
     EXPECT_EQ(names.name(child.pid()), "zoom");
     c.make(folder);
     EXPECT_EQ(names.name(child.pid()), "zoom");
+    EXPECT_EQ(names.look_again(child.pid()), "zoom");
     EXPECT_EQ(ProcExeNames().name(child.pid()), c.fresh);
   }
 }
 
-TEST(ProcExeNames, AnExecOfAnotherProgramGivesANewName) {
+TEST(ProcExeNames, AnExecOfAnotherProgramGivesANewNameWhenLookedAtAgain) {
   Folder folder;
   const fs::path second = folder.copy("/bin/sleep", "second");
   int pipe_fds[2];
@@ -114,6 +116,9 @@ TEST(ProcExeNames, AnExecOfAnotherProgramGivesANewName) {
   while (fs::read_symlink(exe) != second && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  names.begin_poll();
+  EXPECT_EQ(names.name(child.pid()), "first");  // a poll reads nothing it knows
+  EXPECT_EQ(names.look_again(child.pid()), "second");
   EXPECT_EQ(names.name(child.pid()), "second");
 }
 
@@ -136,8 +141,10 @@ TEST(ProcExeNames, APidTakenByAnotherProcessIsLookedAtAfresh) {
   }
   if (!next) GTEST_SKIP() << "the pid could not be handed out again";
   const std::uint32_t pid = next->pid();
+  names.begin_poll();
   EXPECT_EQ(names.name(pid), "slack");
   next->stop();
+  names.begin_poll();
   EXPECT_EQ(names.name(pid), std::nullopt);
 }
 
@@ -158,6 +165,31 @@ TEST(ProcExeNames, HoldsBoundedLinksAndClosesThoseAPollDidNotUse) {
   EXPECT_EQ(open_fds(), fds + ProcExeNames::MAX_HELD);
   platform->begin_poll();
   EXPECT_EQ(open_fds(), fds + 1);
+}
+
+TEST(ProcProcesses, ReadTheInnermostPidAndTheFlatpakInstance) {
+  const struct {
+    const char* status;
+    std::optional<std::uint32_t> pid;
+  } statuses[] = {
+      {"Name:\tzoom\nNSpid:\t48213\t2\nNSpgid:\t48213\t2\n", 2u},
+      {"NSpid:\t4120\n", 4120u},
+      {"NSpid:\t1\t7\t300\n", 300u},
+      {"Name:\tzoom\nPid:\t4120\n", {}},  // a kernel before 4.1
+      {"", {}},
+  };
+  for (const auto& c : statuses) EXPECT_EQ(innermost_pid(c.status), c.pid) << c.status;
+
+  const struct {
+    const char* info;
+    const char* instance;
+  } infos[] = {
+      {"[Application]\nname=us.zoom.Zoom\n\n[Instance]\ninstance-id=3721944918\n", "3721944918"},
+      {"[Instance]\r\ninstance-path = /x\r\ninstance-id = 42 \r\n", "42"},
+      {"[Application]\ninstance-id=1\n[Instance]\nbranch=stable\n", ""},
+      {"", ""},
+  };
+  for (const auto& c : infos) EXPECT_EQ(flatpak_instance(c.info), c.instance) << c.info;
 }
 
 TEST(ExeNameFromLink, IsTheLastComponentOfALinuxPath) {

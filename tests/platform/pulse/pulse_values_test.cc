@@ -46,22 +46,21 @@ TEST(EndpointState, OnlyAnUnpluggedActivePortMakesAnEndpointInactive) {
   EXPECT_EQ(endpoint_state(PA_PORT_AVAILABLE_NO), ENDPOINT_STATE_UNPLUGGED);
 }
 
-TEST(SessionPid, ThePidTheServerCheckedComesFirst) {
-  const ClientValues native{7, 4120u, 1u};     // a native PipeWire client claiming pid 1
-  const ClientValues proxied{8, {}, 4121u};    // a client of pipewire-pulse
-  const ClientValues sandboxed{9, 4122u, {}};  // nothing claimed that means anything here
+TEST(SessionClaim, TheStreamsOwnClaimElseItsClientsWithTheClientsSandbox) {
+  const ProcessClaim stream{4121u, "zoom", ""}, unsaid{{}, "zoom", ""};
+  const ClientValues client{8, {}, {2u, "zoom", "1234"}};
   const struct {
-    std::optional<std::uint32_t> stream_claim;
+    const ProcessClaim& stream;
     const ClientValues* client;
-    std::optional<std::uint32_t> pid;
+    ProcessClaim claim;
   } cases[] = {
-      {1u, &native, 4120u},  {{}, &native, 4120u}, {4121u, &proxied, 4121u},
-      {{}, &proxied, 4121u}, {5u, &proxied, 5u},   {{}, &sandboxed, 4122u},
-      {42u, nullptr, 42u},   {{}, nullptr, {}},
+      {stream, &client, {4121u, "zoom", "1234"}},
+      {unsaid, &client, {2u, "zoom", "1234"}},
+      {stream, nullptr, stream},
+      {unsaid, nullptr, unsaid},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(session_pid(c.stream_claim, c.client), c.pid)
-        << c.stream_claim.value_or(0) << " " << (c.client ? c.client->index : 0);
+    EXPECT_EQ(session_claim(c.stream, c.client), c.claim) << c.stream.pid.value_or(0);
   }
   // pipewire-pulse's clients all share its own socket pid.
   EXPECT_EQ(verified_client_pid("4120", nullptr), 4120u);

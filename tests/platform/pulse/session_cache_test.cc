@@ -17,23 +17,25 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Sessions = std::vector<SessionValues>;
 constexpr unsigned INPUTS = SessionCache::SINK_INPUTS, OUTPUTS = SessionCache::SOURCE_OUTPUTS,
-                   ALL = SessionCache::ALL_SESSIONS;
+                   ENDPOINTS = SessionCache::ENDPOINTS, ALL = SessionCache::EVERYTHING;
 
 pa_subscription_event_type_t event(int facility) {
   return static_cast<pa_subscription_event_type_t>(facility | PA_SUBSCRIPTION_EVENT_CHANGE);
 }
 const auto INPUT = event(PA_SUBSCRIPTION_EVENT_SINK_INPUT);
 const auto OUTPUT = event(PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT);
+const auto SOURCE = event(PA_SUBSCRIPTION_EVENT_SOURCE);
 
 SessionValues stream(std::uint32_t index, std::uint32_t endpoint = 0, bool corked = false) {
-  return {index, endpoint, PA_INVALID_INDEX, 4120u, corked};
+  return {index, endpoint, PA_INVALID_INDEX, {4120u, "zoom", ""}, corked, {4120u, ""}};
 }
 
-// The server as the cache sees it: each batch lists `sessions` as they are then. An event heard
-// through it stands for a new session of its kind; those in `during` come while a batch is out
-// (by batch). `settle` runs while the cache waits for quiet.
+// The server as the cache sees it: each batch lists `sessions` and `sources` as they are then. An
+// event heard through it stands for a new session or source of its kind; those in `during` come
+// while a batch is out (by batch). `settle` runs while the cache waits for quiet.
 struct Server {
   std::map<unsigned, Sessions> sessions{{INPUTS, {}}, {OUTPUTS, {}}};
+  std::vector<EndpointValues> sources;
   std::vector<std::vector<pa_subscription_event_type_t>> during;
   std::function<void()> settle = [] {};
   std::vector<unsigned> asked;
@@ -45,6 +47,7 @@ struct Server {
     if (type == INPUT || type == OUTPUT) {
       sessions[type == INPUT ? INPUTS : OUTPUTS].push_back(stream(++streams));
     }
+    if (type == SOURCE) sources.push_back({++streams, "mic", ENDPOINT_STATE_ACTIVE, false});
     cache.heard(type);
   }
 
@@ -61,6 +64,7 @@ struct Server {
       view = {};
       if (kinds & INPUTS) view.sink_inputs = sessions[INPUTS];
       if (kinds & OUTPUTS) view.source_outputs = sessions[OUTPUTS];
+      if (kinds & ENDPOINTS) view.sources = sources;
       return {};
     };
     auto wait = [&](Clock::time_point) -> Status {
@@ -68,48 +72,56 @@ struct Server {
       settle();
       return {};
     };
-    return cache.view(list, wait, give_up);
+    Result<ViewPtr> viewed = cache.view(list, wait, give_up);
+    if (!viewed) return viewed.take_error();
+    return ServerView(**viewed);
   }
 };
 
 // Each step's view is of the server as it is; a kind that changed while a batch was out is
 // listed again, in a second batch if it was taken from the cache, else in the next view.
-TEST(SessionCache, ListsOnlyTheSessionsTheServerAnnouncedAChangeTo) {
+TEST(SessionCache, ListsOnlyWhatTheServerAnnouncedAChangeTo) {
   const struct {
     const char* step;
     std::vector<pa_subscription_event_type_t> heard;
     std::vector<std::vector<pa_subscription_event_type_t>> during;  // by batch
     std::vector<unsigned> asked;
+    unsigned heard_elsewhere = 0;
   } steps[] = {
       {"first view", {}, {}, {ALL}},
-      {"nothing announced", {}, {}, {0}},
+      {"nothing announced: nothing asked", {}, {}, {}},
       {"source-outputs changed", {OUTPUT, OUTPUT}, {}, {OUTPUTS}},
       {"a sink-input changed", {INPUT}, {}, {INPUTS}},
-      {"endpoints and the server changed",
-       {event(PA_SUBSCRIPTION_EVENT_SOURCE), event(PA_SUBSCRIPTION_EVENT_SERVER)},
+      {"a source and the server changed",
+       {SOURCE, event(PA_SUBSCRIPTION_EVENT_SERVER)},
        {},
-       {0}},
-      {"a cached kind changed during the batch", {}, {{OUTPUT}}, {0, ALL}},
-      {"nothing since", {}, {}, {0}},
+       {ENDPOINTS}},
+      {"a card changed", {event(PA_SUBSCRIPTION_EVENT_CARD)}, {}, {ENDPOINTS}},
+      {"a kind not listed changed during the batch", {SOURCE}, {{OUTPUT}}, {ENDPOINTS, ALL}},
+      {"nothing since", {}, {}, {}},
       {"a listed kind changed during the batch", {OUTPUT}, {{OUTPUT}}, {OUTPUTS}},
       {"after that", {}, {}, {OUTPUTS}},
-      {"changes during both batches", {}, {{INPUT}, {INPUT}}, {0, ALL}},
+      {"changes during both batches", {SOURCE}, {{INPUT}, {INPUT}}, {ENDPOINTS, ALL}},
       {"after those", {}, {}, {INPUTS}},
+      {"heard first by another connection", {}, {}, {OUTPUTS}, OUTPUTS},
   };
   SessionCache cache;
   Server server;
   for (const auto& s : steps) {
     SCOPED_TRACE(s.step);
     for (const auto type : s.heard) server.hear(cache, type);
+    cache.heard_elsewhere(s.heard_elsewhere);
     server.during = s.during;
     Result<ServerView> view = server.view(cache);
     ASSERT_TRUE(view.ok());
     EXPECT_EQ(server.asked, s.asked);
     EXPECT_EQ(view->sink_inputs, server.sessions[INPUTS]);
     EXPECT_EQ(view->source_outputs, server.sessions[OUTPUTS]);
+    EXPECT_EQ(view->sources, server.sources);
   }
   EXPECT_EQ(cache.events(), 8u);
   server.fails = true;
+  server.hear(cache, OUTPUT);
   EXPECT_EQ(server.view(cache).error().chained_text(), "Connection terminated (0xA050000B)");
   server.fails = false;
   for (const bool reconnect : {false, true}) {  // after a failure, and on a new connection

@@ -8,13 +8,13 @@ namespace kolvex::pulse {
 namespace {
 
 SessionValues linked(std::uint32_t endpoint) {
-  return {7, endpoint, PA_INVALID_INDEX, 4120u, false};
+  return {7, endpoint, PA_INVALID_INDEX, {}, false, {4120u, ""}};
 }
 SessionValues unlinked() {
-  return {7, PA_INVALID_INDEX, PA_INVALID_INDEX, 4120u, true};
+  return {7, PA_INVALID_INDEX, PA_INVALID_INDEX, {}, true, {4120u, ""}};
 }
 SessionValues corked(std::uint32_t endpoint) {
-  return {7, endpoint, PA_INVALID_INDEX, 4120u, true};
+  return {7, endpoint, PA_INVALID_INDEX, {}, true, {4120u, ""}};
 }
 
 // Listings as a poll makes them: it reports the sessions once none is in passing, or when it

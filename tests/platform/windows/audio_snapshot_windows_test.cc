@@ -17,9 +17,9 @@
 namespace kolvex {
 
 void PrintTo(const AudioProcessEntry& entry, std::ostream* out) {
-  *out << "{" << entry.bundleId << ", " << entry.appName << ", pid " << entry.pid << ", render "
-       << entry.renderActive << ", capture " << entry.captureActive << ", active " << entry.active
-       << ", " << to_text(entry.captureEndpointRole) << "}";
+  *out << "{" << entry.bundleId << ", " << entry.appName << ", pid " << entry.pid.value_or(0)
+       << ", render " << entry.renderActive << ", capture " << entry.captureActive << ", active "
+       << entry.active << ", " << to_text(entry.captureEndpointRole) << "}";
 }
 
 namespace win {
@@ -143,7 +143,7 @@ TEST_F(AudioSnapshotWindowsTest, SnapshotsTheScriptedSessionsOfRealProcesses) {
        [](AudioProcessSnapshot& snapshot, const Apps& apps) {
          for (AudioProcessEntry& e : snapshot) {
            if (e.pid == apps.mts)
-             e = entry(e.bundleId, e.appName, e.pid, false, false, CaptureEndpointRole::unknown);
+             e = entry(e.bundleId, e.appName, *e.pid, false, false, CaptureEndpointRole::unknown);
          }
        }},
       {"a process id cannot be read",
@@ -153,7 +153,7 @@ TEST_F(AudioSnapshotWindowsTest, SnapshotsTheScriptedSessionsOfRealProcesses) {
        [](AudioProcessSnapshot& snapshot, const Apps& apps) {
          for (AudioProcessEntry& e : snapshot) {
            if (e.pid == apps.notepad)
-             e = entry(e.bundleId, e.appName, e.pid, false, false, CaptureEndpointRole::unknown);
+             e = entry(e.bundleId, e.appName, *e.pid, false, false, CaptureEndpointRole::unknown);
          }
        }},
   };
