@@ -105,6 +105,22 @@ class EndpointMonitoringWindowsTest : public ::testing::Test {
     EXPECT_THAT(fake.unreleased(), IsEmpty());
   }
 
+  // Runs `body` with a detector on the scripted Core Audio, then checks that the detector, gone,
+  // released all that the fake handed out.
+  void with_detector(CoreAudioScript script,
+                     const std::function<void(FakeCoreAudio&, Detector&)>& body,
+                     std::chrono::nanoseconds interval = std::chrono::milliseconds(20),
+                     WatchResume watch_resume = watch_resume_from_sleep) {
+    FakeCoreAudio fake(std::move(script));
+    {
+      auto platform = make_windows_audio_platform(std::move(watch_resume));
+      auto detector = start(*platform, interval);
+      ASSERT_TRUE(detector);
+      body(fake, *detector);
+    }
+    expect_all_released(fake);
+  }
+
   ComThread com_;
   LineRecorder output_;
 };
@@ -199,10 +215,9 @@ TEST_F(EndpointMonitoringWindowsTest, AFaultExitUndoesEveryRegistrationAfterTheR
   before += "fatal error in thread 'main':\nfailed printing to stdout: " +
             system_text(static_cast<HRESULT>(ERROR_NO_DATA)) + " (os error 232)\n" +
             "call: UnregisterAudioSessionNotification(mic#0)\n";
+  const std::string after = "call: UnregisterSessionNotification(mic)\ncall: " + UNREGISTER + "\n";
   for (bool service_answers : {true, false}) {
     SCOPED_TRACE(service_answers ? "the service answers" : "an unregistration never returns");
-    const std::string after =
-        "call: UnregisterSessionNotification(mic)\ncall: " + UNREGISTER + "\n";
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EXIT(run_with_reader_gone(script(service_answers)), ::testing::ExitedWithCode(101),
                 ::testing::Eq(service_answers ? before + after : before));
@@ -231,11 +246,7 @@ TEST_F(EndpointMonitoringWindowsTest, AFailedRegistrationIsTheFirstLineAndIsNeve
 TEST_F(EndpointMonitoringWindowsTest, NotificationsFromTheServiceThreadBecomeLifecycleLines) {
   CoreAudioScript script = mic_and_speaker();
   script.arrivals = {{u"usb-mic", eCapture, {}, {}, DEVICE_STATE_ACTIVE}};
-  FakeCoreAudio fake(std::move(script));
-  {
-    auto platform = make_windows_audio_platform();
-    auto detector = start(*platform);
-    ASSERT_TRUE(detector);
+  with_detector(std::move(script), [&](FakeCoreAudio& fake, Detector& detector) {
     // Raised while the loop runs, so that the wait is woken from the other thread.
     std::jthread service = fake.notify([](IMMNotificationClient& client) {
       client.OnDeviceAdded(L"usb-mic");
@@ -245,7 +256,7 @@ TEST_F(EndpointMonitoringWindowsTest, NotificationsFromTheServiceThreadBecomeLif
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (output_.lifecycle_lines().size() < 4 && std::chrono::steady_clock::now() < deadline) {
-      run_pass(*detector);
+      run_pass(detector);
     }
     EXPECT_EQ(output_.lines.front(), STARTED);
     EXPECT_THAT(output_.lifecycle_lines(),
@@ -253,16 +264,11 @@ TEST_F(EndpointMonitoringWindowsTest, NotificationsFromTheServiceThreadBecomeLif
                             lifecycle(2, "endpoint_state_changed", "none", "capture", "unplugged"),
                             lifecycle(3, "default_role_changed", "communications", "capture"),
                             lifecycle(4, "endpoint_removed", "none", "render")));
-  }
-  expect_all_released(fake);
+  });
 }
 
 TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenReportedOnce) {
-  FakeCoreAudio fake(mic_and_speaker());
-  {
-    auto platform = make_windows_audio_platform();
-    auto detector = start(*platform);
-    ASSERT_TRUE(detector);
+  with_detector(mic_and_speaker(), [&](FakeCoreAudio& fake, Detector& detector) {
     // Distinct ids, or de-duplication would hide what the queue kept.
     fake.notify([](IMMNotificationClient& client) {
           for (int i = 0; i < 300; ++i) {
@@ -270,8 +276,8 @@ TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenRep
           }
         })
         .join();
-    run_pass(*detector);
-    run_pass(*detector);
+    run_pass(detector);
+    run_pass(detector);
     std::vector<std::string> expected;
     std::vector<std::string> looked_up;
     for (std::uint64_t i = 0; i < 256; ++i) {
@@ -285,8 +291,7 @@ TEST_F(EndpointMonitoringWindowsTest, ABurstBeyondTheQueueIsHandledUpToItThenRep
       if (call.starts_with("GetDevice(")) devices.push_back(call);
     }
     EXPECT_THAT(devices, ElementsAreArray(looked_up));
-  }
-  expect_all_released(fake);
+  });
 }
 
 // The soak of the real COM layer: the main loop with no wait, sessions and processes that
@@ -423,19 +428,14 @@ TEST_F(EndpointMonitoringWindowsTest, ARefusedSessionRegistrationChangesNoLineAn
     } else if (c.refused == "session") {
       script.endpoints[0].sessions[0].outcomes[Call::register_events] = returns(E_NOTIMPL);
     }
-    FakeCoreAudio fake(std::move(script));
     output_.lines.clear();
-    {
-      auto platform = make_windows_audio_platform();
-      auto detector = start(*platform);
-      ASSERT_TRUE(detector);
-      for (int pass = 0; pass < 3; ++pass) run_pass(*detector);
+    with_detector(std::move(script), [&](FakeCoreAudio& fake, Detector& detector) {
+      for (int pass = 0; pass < 3; ++pass) run_pass(detector);
       EXPECT_EQ(calls_to(fake, c.call), 1u);
       EXPECT_EQ(fake.registered_sinks(), c.sinks);
-    }
+    });
     if (accepted.empty()) accepted = output_.lines;
     EXPECT_EQ(output_.lines, accepted);
-    expect_all_released(fake);
   }
 }
 
@@ -456,48 +456,48 @@ TEST_F(EndpointMonitoringWindowsTest, TheSessionWatchIsBuiltAnewWhereThingsChang
         Case{"session disconnected by its device", {1, 0, 2}, 4},
         Case{"resume from sleep", {1, 1, 2}, 4}}) {
     SCOPED_TRACE(c.change);
-    FakeCoreAudio fake(call(NO_SUCH_PID));
     output_.lines.clear();
     std::function<void()> resume;
-    {
-      auto platform = make_windows_audio_platform([&](std::function<void()> resumed) {
-        resume = std::move(resumed);
-        return std::make_unique<ResumeWatch>();
-      });
-      auto detector = start(*platform);
-      ASSERT_TRUE(detector);
-      const bool noticed = c.change.find("notice") != std::string::npos;
-      if (c.change.starts_with("microphone"))
-        fake.script().endpoints[1].state = DEVICE_STATE_UNPLUGGED;
-      if (noticed) {
-        fake.notify([&](IMMNotificationClient& client) {
-              if (c.change.starts_with("render")) {
-                client.OnDeviceStateChanged(L"spk", DEVICE_STATE_UNPLUGGED);
-              } else if (c.change.starts_with("default")) {
-                client.OnDefaultDeviceChanged(eCapture, eConsole, L"usb-mic");
-              } else {
-                client.OnDeviceStateChanged(L"usb-mic", DEVICE_STATE_UNPLUGGED);
-              }
-            })
-            .join();
-      } else if (c.change.starts_with("session")) {
-        std::thread([&] { fake.disconnect(u"talk", DisconnectReasonFormatChanged); }).join();
-      } else if (c.change.starts_with("resume")) {
-        std::thread(resume).join();
-      }
-      const auto unregistered = [&] {
-        return std::vector<std::size_t>{calls_to(fake, "UnregisterSessionNotification(mic)"),
-                                        calls_to(fake, "UnregisterSessionNotification(usb-mic)"),
-                                        calls_to(fake, "UnregisterAudioSessionNotification")};
-      };
-      run_until(*detector, [&] {
-        return unregistered() == c.unregistered && output_.lifecycle_lines().empty() != noticed;
-      });
-      run_pass(*detector);
-      EXPECT_EQ(unregistered(), c.unregistered);
-      EXPECT_EQ(fake.registered_sinks(), c.sinks);
-    }
-    expect_all_released(fake);
+    const auto watch_resume = [&](std::function<void()> resumed) {
+      resume = std::move(resumed);
+      return std::make_unique<ResumeWatch>();
+    };
+    with_detector(
+        call(NO_SUCH_PID),
+        [&](FakeCoreAudio& fake, Detector& detector) {
+          const bool noticed = c.change.find("notice") != std::string::npos;
+          if (c.change.starts_with("microphone"))
+            fake.script().endpoints[1].state = DEVICE_STATE_UNPLUGGED;
+          if (noticed) {
+            fake.notify([&](IMMNotificationClient& client) {
+                  if (c.change.starts_with("render")) {
+                    client.OnDeviceStateChanged(L"spk", DEVICE_STATE_UNPLUGGED);
+                  } else if (c.change.starts_with("default")) {
+                    client.OnDefaultDeviceChanged(eCapture, eConsole, L"usb-mic");
+                  } else {
+                    client.OnDeviceStateChanged(L"usb-mic", DEVICE_STATE_UNPLUGGED);
+                  }
+                })
+                .join();
+          } else if (c.change.starts_with("session")) {
+            std::thread([&] { fake.disconnect(u"talk", DisconnectReasonFormatChanged); }).join();
+          } else if (c.change.starts_with("resume")) {
+            std::thread(resume).join();
+          }
+          const auto unregistered = [&] {
+            return std::vector<std::size_t>{
+                calls_to(fake, "UnregisterSessionNotification(mic)"),
+                calls_to(fake, "UnregisterSessionNotification(usb-mic)"),
+                calls_to(fake, "UnregisterAudioSessionNotification")};
+          };
+          run_until(detector, [&] {
+            return unregistered() == c.unregistered && output_.lifecycle_lines().empty() != noticed;
+          });
+          run_pass(detector);
+          EXPECT_EQ(unregistered(), c.unregistered);
+          EXPECT_EQ(fake.registered_sinks(), c.sinks);
+        },
+        std::chrono::milliseconds(20), watch_resume);
   }
 }
 
@@ -513,28 +513,23 @@ TEST_F(EndpointMonitoringWindowsTest, TheWatchIsWholeAgainAfterTheAudioServiceRe
   const std::string active = R"("activeProcessCount":1)";
   for (const FakeCoreAudio::ServiceStop& stop : stops) {
     SCOPED_TRACE(expected_text(stop.answer));
-    FakeCoreAudio fake(call(GetCurrentProcessId()));
-    {
-      auto platform = make_windows_audio_platform();
-      auto detector = start(*platform);
-      ASSERT_TRUE(detector);
+    with_detector(call(GetCurrentProcessId()), [&](FakeCoreAudio& fake, Detector& detector) {
       ASSERT_EQ(fake.registered_sinks(), 4u);
       std::thread([&] { fake.stop_service(stop); }).join();
-      run_until(*detector, [&] {
+      run_until(detector, [&] {
         return calls_to(fake, "UnregisterSessionNotification") == 2 &&
                calls_to(fake, "UnregisterAudioSessionNotification") == 2;
       });
       fake.start_service();
-      run_until(*detector, [&] { return fake.registered_sinks() == 2; });
+      run_until(detector, [&] { return fake.registered_sinks() == 2; });
       std::thread([&] {
         fake.create_session(u"mic", {GetCurrentProcessId(), AudioSessionStateActive, {}, u"new"});
       }).join();
-      run_until(*detector, [&] {
+      run_until(detector, [&] {
         return fake.events_sinks(u"new").size() == 1 &&
                output_.lines.back().find(active) != std::string::npos;
       });
-    }
-    expect_all_released(fake);
+    });
   }
 }
 
@@ -551,69 +546,53 @@ TEST_F(EndpointMonitoringWindowsTest, WhatFailsOnceIsTriedAgain) {
     CoreAudioScript script = call(NO_SUCH_PID);
     (failing == Call::register_events ? script.endpoints[0].sessions[0].outcomes
                                       : script.endpoints[0].outcomes)[failing] = fails_once(status);
-    FakeCoreAudio fake(std::move(script));
-    {
-      auto platform = make_windows_audio_platform();
-      auto detector = start(*platform);
-      ASSERT_TRUE(detector);
+    with_detector(std::move(script), [&](FakeCoreAudio& fake, Detector& detector) {
       EXPECT_LT(fake.registered_sinks(), 4u);
-      run_until(*detector, [&] { return fake.registered_sinks() == 4; });
-    }
-    expect_all_released(fake);
+      run_until(detector, [&] { return fake.registered_sinks() == 4; });
+    });
   }
 }
 
-// A thousand changes of a session's state from the service's thread, or the default microphone
-// switched back and forth 250 times, in about a second, in bursts further apart than the sessions
-// take to settle, each of which would bring a poll of its own. The polls keep their distance,
-// every notice is reported, and the last poll sees the last state.
+// 250 changes of a session's state from the service's thread, or of the default microphone, in
+// bursts further apart than the sessions take to settle, each of which would bring a poll of its
+// own. The polls keep their distance, every notice is reported, and the last poll sees the last
+// state: this test program captures while its session is active, on the console's default.
 TEST_F(EndpointMonitoringWindowsTest, AFloodOfNewsGivesAtMostTenPollsASecond) {
-  struct Flood {
-    bool defaults;
-    int changes, burst, pause_ms;
-    std::string last_state;
-  };
-  // This test program captures while its session is active, on the console's default.
-  for (const Flood& flood : {Flood{false, 1000, 40, 40, R"("activeProcessCount":1)"},
-                             Flood{true, 250, 5, 20, R"("system_default")"}}) {
-    SCOPED_TRACE(flood.defaults ? "default switches" : "session states");
+  for (bool defaults : {false, true}) {
+    SCOPED_TRACE(defaults ? "default switches" : "session states");
     CoreAudioScript script = call(GetCurrentProcessId());
-    script.endpoints[0].sessions.clear();
-    FakeCoreAudio fake(std::move(script));
+    script.endpoints[0].sessions = {{GetCurrentProcessId(),
+                                     defaults ? AudioSessionStateActive : AudioSessionStateInactive,
+                                     {},
+                                     u"talk"}};
     output_ = {};
-    {
-      auto platform = make_windows_audio_platform();
-      auto detector = start(*platform, std::chrono::milliseconds(500));
-      ASSERT_TRUE(detector);
-      const AudioSessionState first =
-          flood.defaults ? AudioSessionStateActive : AudioSessionStateInactive;
-      std::thread([&] {
-        fake.create_session(u"mic", {GetCurrentProcessId(), first, {}, u"talk"});
-      }).join();
-      run_pass(*detector);
-      ASSERT_EQ(fake.events_sinks(u"talk").size(), 1u);
-      std::atomic<bool> done{false};
-      std::jthread service([&] {
-        for (int i = 0; i < flood.changes; ++i) {
-          if (flood.defaults) {
-            fake.change_default(eCommunications, i % 2 ? u"usb-mic" : u"mic");
-          } else {
-            fake.change_state(u"talk", i % 2 ? AudioSessionStateActive : AudioSessionStateInactive);
-          }
-          if (i % flood.burst == flood.burst - 1) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(flood.pause_ms));
-          }
-        }
-        done = true;
-      });
-      while (!done) run_pass(*detector);
-      const std::size_t before = output_.lines.size();
-      run_until(*detector, [&] {
-        return output_.lines.size() > before &&
-               output_.lines.back().find(flood.last_state) != std::string::npos &&
-               output_.lifecycle_lines().size() == (flood.defaults ? 250u : 0u);
-      });
-    }
+    with_detector(
+        std::move(script),
+        [&](FakeCoreAudio& fake, Detector& detector) {
+          std::atomic<bool> done{false};
+          std::jthread service([&] {
+            for (int i = 0; i < 250; ++i) {
+              if (defaults) {
+                fake.change_default(eCommunications, i % 2 ? u"usb-mic" : u"mic");
+              } else {
+                fake.change_state(u"talk",
+                                  i % 2 ? AudioSessionStateActive : AudioSessionStateInactive);
+              }
+              if (i % 5 == 4) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            }
+            done = true;
+          });
+          while (!done) run_pass(detector);
+          const std::size_t before = output_.lines.size();
+          const std::string last_state =
+              defaults ? R"("system_default")" : R"("activeProcessCount":1)";
+          run_until(detector, [&] {
+            return output_.lines.size() > before &&
+                   output_.lines.back().find(last_state) != std::string::npos &&
+                   output_.lifecycle_lines().size() == (defaults ? 250u : 0u);
+          });
+        },
+        std::chrono::milliseconds(500));
     std::vector<std::chrono::steady_clock::time_point> polls;
     for (std::size_t i = 0; i < output_.lines.size(); ++i) {
       if (output_.lines[i].find("audio_process_snapshot") != std::string::npos) {
@@ -623,7 +602,6 @@ TEST_F(EndpointMonitoringWindowsTest, AFloodOfNewsGivesAtMostTenPollsASecond) {
     for (std::size_t i = 10; i < polls.size(); ++i) {
       EXPECT_GE(polls[i] - polls[i - 10], std::chrono::seconds(1)) << "poll " << i;
     }
-    expect_all_released(fake);
   }
 }
 
@@ -632,30 +610,28 @@ TEST_F(EndpointMonitoringWindowsTest, TenThousandSessionsComeAndGoAndTheWatchHol
   CoreAudioScript script = call(NO_SUCH_PID);
   script.endpoints.resize(1);
   script.endpoints[0].sessions.clear();
-  FakeCoreAudio fake(std::move(script));
-  {
-    auto platform = make_windows_audio_platform();
-    auto detector = start(*platform, std::chrono::nanoseconds(0));
-    ASSERT_TRUE(detector);
-    run_pass(*detector);
-    const std::size_t objects = fake.referenced_objects(), sinks = fake.registered_sinks();
-    for (int batch = 0; batch < 1000; ++batch) {
-      for (int i = batch * 10; i < batch * 10 + 10; ++i) {
-        fake.create_session(u"mic", {NO_SUCH_PID, AudioSessionStateActive, {}, number(i)});
-      }
-      run_pass(*detector);
-      for (int i = batch * 10; i < batch * 10 + 10; i += 2) {
-        fake.change_state(number(i), AudioSessionStateExpired);
-      }
-      fake.script().endpoints[0].sessions.clear();
-      run_pass(*detector);
-    }
-    run_pass(*detector);
-    run_pass(*detector);
-    EXPECT_EQ(fake.referenced_objects(), objects);
-    EXPECT_EQ(fake.registered_sinks(), sinks);
-  }
-  expect_all_released(fake);
+  with_detector(
+      std::move(script),
+      [&](FakeCoreAudio& fake, Detector& detector) {
+        run_pass(detector);
+        const std::size_t objects = fake.referenced_objects(), sinks = fake.registered_sinks();
+        for (int batch = 0; batch < 1000; ++batch) {
+          for (int i = batch * 10; i < batch * 10 + 10; ++i) {
+            fake.create_session(u"mic", {NO_SUCH_PID, AudioSessionStateActive, {}, number(i)});
+          }
+          run_pass(detector);
+          for (int i = batch * 10; i < batch * 10 + 10; i += 2) {
+            fake.change_state(number(i), AudioSessionStateExpired);
+          }
+          fake.script().endpoints[0].sessions.clear();
+          run_pass(detector);
+        }
+        run_pass(detector);
+        run_pass(detector);
+        EXPECT_EQ(fake.referenced_objects(), objects);
+        EXPECT_EQ(fake.registered_sinks(), sinks);
+      },
+      std::chrono::nanoseconds(0));
 }
 
 }  // namespace

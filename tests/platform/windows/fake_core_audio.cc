@@ -186,9 +186,7 @@ struct FakeCoreAudio::State {
   std::FILE* echo = nullptr;
   std::vector<std::pair<std::string, std::unique_ptr<CountedObject>>> objects;
   FreeWatch& free_watch = win::free_watch();
-  // Which service made each object, and those of a stopped service.
-  enum class Side { none, endpoints, sessions };
-  std::map<const CountedObject*, Side> sides;
+  // What a stopped service had made.
   std::set<const CountedObject*> gone;
   bool service_down = false;
   Outcome gone_outcome;
@@ -200,11 +198,10 @@ struct FakeCoreAudio::State {
   mutable std::mutex delivery;
 
   template <class T, class... Args>
-  T* make(Side side, std::string name, Args&&... args) {
+  T* make(std::string name, Args&&... args) {
     auto object = std::make_unique<T>(*this, std::forward<Args>(args)...);
     T* made = object.get();
     std::lock_guard guard(lock);
-    sides[made] = side;
     objects.emplace_back(std::move(name), std::move(object));
     return made;
   }
@@ -379,7 +376,7 @@ class FakeSession final : public CountedComObject<IAudioSessionControl2> {
 IAudioSessionControl* make_session(State& state, const ScriptedEndpoint& endpoint,
                                    std::size_t index) {
   std::u16string instance = instance_of(endpoint, index);
-  return state.make<FakeSession>(State::Side::sessions, "IAudioSessionControl2 " + utf8(instance),
+  return state.make<FakeSession>("IAudioSessionControl2 " + utf8(instance),
                                  endpoint.sessions[index], std::move(instance));
 }
 
@@ -429,8 +426,7 @@ class FakeSessionManager final : public CountedComObject<IAudioSessionManager2> 
     const ScriptedEndpoint* endpoint = present();
     if (endpoint == nullptr) return AUDCLNT_E_DEVICE_INVALIDATED;
     return hand_out(state_.outcome(this, &endpoint->outcomes, Call::session_enumerator), out, [&] {
-      return state_.make<FakeSessionEnumerator>(State::Side::sessions,
-                                                "IAudioSessionEnumerator " + name_, *endpoint);
+      return state_.make<FakeSessionEnumerator>("IAudioSessionEnumerator " + name_, *endpoint);
     });
   }
   HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID, DWORD,
@@ -498,8 +494,7 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
     return hand_out(state_.outcome(this, &endpoint_.outcomes, Call::activate),
                     reinterpret_cast<IAudioSessionManager2**>(out), [&] {
                       return state_.make<FakeSessionManager>(
-                          State::Side::sessions, "IAudioSessionManager2 " + utf8(endpoint_.id),
-                          endpoint_.id);
+                          "IAudioSessionManager2 " + utf8(endpoint_.id), endpoint_.id);
                     });
   }
   HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) noexcept override {
@@ -543,7 +538,7 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
 };
 
 IMMDevice* make_device(State& state, const ScriptedEndpoint& endpoint) {
-  return state.make<FakeDevice>(State::Side::endpoints, "IMMDevice " + utf8(endpoint.id), endpoint);
+  return state.make<FakeDevice>("IMMDevice " + utf8(endpoint.id), endpoint);
 }
 
 class FakeCollection final : public CountedComObject<IMMDeviceCollection> {
@@ -592,8 +587,7 @@ class FakeEnumerator final : public CountedComObject<IMMDeviceEnumerator> {
               endpoints.push_back(&endpoint);
             }
           }
-          return state_.make<FakeCollection>(State::Side::endpoints,
-                                             "IMMDeviceCollection " + std::to_string(flow), flow,
+          return state_.make<FakeCollection>("IMMDeviceCollection " + std::to_string(flow), flow,
                                              std::move(endpoints));
         });
   }
@@ -675,8 +669,7 @@ class FakeFactory final : public CountedComObject<IClassFactory> {
     if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     if (outcome != nullptr && outcome->no_object) return S_OK;
     const HRESULT status =
-        state_.make<FakeEnumerator>(State::Side::endpoints, "IMMDeviceEnumerator")
-            ->QueryInterface(iid, out);
+        state_.make<FakeEnumerator>("IMMDeviceEnumerator")->QueryInterface(iid, out);
     return FAILED(status) ? status : success(outcome);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) noexcept override { return S_OK; }
@@ -697,7 +690,7 @@ class FakeFactory final : public CountedComObject<IClassFactory> {
 FakeCoreAudio::FakeCoreAudio(CoreAudioScript script) : state_(std::make_unique<State>()) {
   state_->script = std::move(script);
   state_->free_watch.forget();
-  IClassFactory* factory = state_->make<FakeFactory>(State::Side::none, "IClassFactory");
+  IClassFactory* factory = state_->make<FakeFactory>("IClassFactory");
   registration_status_ = CoRegisterClassObject(__uuidof(MMDeviceEnumerator), factory,
                                                CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
 }
@@ -827,10 +820,10 @@ void FakeCoreAudio::stop_service(ServiceStop stop) {
     std::lock_guard guard(state.lock);
     state.service_down = true;
     state.gone_outcome = returns(stop.answer);
-    for (const auto& [object, side] : state.sides) {
-      if (side == State::Side::sessions ||
-          (stop.enumerator_too && side == State::Side::endpoints)) {
-        state.gone.insert(object);
+    // The audio service's objects, and the endpoint side's (IMM...) when it goes too.
+    for (const auto& [name, object] : state.objects) {
+      if (name.starts_with("IAudioSession") || (stop.enumerator_too && name.starts_with("IMM"))) {
+        state.gone.insert(object.get());
       }
     }
     for (ScriptedEndpoint& endpoint : state.script.endpoints) endpoint.sessions.clear();
