@@ -82,7 +82,9 @@ void SessionWatch::refresh(bool endpoints_changed) {
 
 bool SessionWatch::take_news() {
   SessionInbox::News news = inbox_->take();
-  for (const auto& [number, reason] : news.disconnected) {
+  for (const auto& [disconnected, reason] : news.disconnected) {
+    // Copied: clang 14 cannot capture a structured binding.
+    const std::uint64_t number = disconnected;
     for (Endpoint& endpoint : endpoints_) {
       const auto holds = [number](const Session& session) { return session.number == number; };
       // A late callback of a sink already let go names no session held.
@@ -102,7 +104,8 @@ bool SessionWatch::take_news() {
     let_go(endpoint,
            [&](const Session& session) { return contains(news.expired, session.number); });
   }
-  for (auto& [number, control] : news.created) {
+  for (auto& [created_on, control] : news.created) {
+    const std::uint64_t number = created_on;
     const auto watching = [number](const Endpoint& e) { return e.manager && e.number == number; };
     const auto endpoint = std::find_if(endpoints_.begin(), endpoints_.end(), watching);
     if (endpoint == endpoints_.end()) continue;  // from a sink let go
