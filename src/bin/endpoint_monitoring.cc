@@ -47,6 +47,9 @@ void EndpointMonitoring::wait_for_next_poll() {
   using Clock = std::chrono::steady_clock;
   PollSchedule schedule(settle_, Clock::now(), poll_interval_);
   bool endpoints_changed = false;
+  // Taken as soon as seen, so that waiting out the gap does not spin on it, and reported once,
+  // after the pass's notices.
+  bool lost = false;
   // Once at least, so that notices already waiting are handled even with no interval.
   do {
     if (std::optional<EndpointNotice> notice = receiver_.receive_until(schedule.due())) {
@@ -55,14 +58,15 @@ void EndpointMonitoring::wait_for_next_poll() {
       schedule.endpoints_changed(Clock::now());
     } else if (receiver_.take_wake_up()) {
       schedule.sessions_changed(Clock::now());
-    } else if (receiver_.overflow_raised()) {
+    } else if (receiver_.take_overflow()) {
+      lost = true;
       schedule.endpoints_changed(Clock::now());
     } else if (receiver_.disconnected()) {
       // Nothing can arrive any more; without this the loop would poll without pause.
       std::this_thread::sleep_until(schedule.due());
     }
   } while (Clock::now() < schedule.due());
-  if (receiver_.take_overflow()) {
+  if (receiver_.take_overflow() || lost) {
     recover_from_overflow(lifecycle_);
     endpoints_changed = true;
   }

@@ -25,8 +25,8 @@ class EndpointMonitoring {
                      std::chrono::nanoseconds poll_interval);
 
   // Blocks for at most the poll interval, writing the lifecycle events of what arrives, then
-  // refreshes what the registration watches. A notice ends the wait at once; news of the
-  // sessions soon after they settle (PollSchedule).
+  // refreshes what the registration watches. A notice ends the wait at once, news of the
+  // sessions once they settle, neither sooner than POLL_GAP after the last poll (PollSchedule).
   void wait_for_next_poll();
 
  private:

@@ -15,12 +15,12 @@ void PollSchedule::sessions_changed(TimePoint now) {
   if (!first_news_) first_news_ = now;
   if (at_once_) return;
   const TimePoint settled = std::min(now + settle_.quiet, *first_news_ + settle_.latest);
-  due_ = std::min(std::max(settled, last_poll_ + SESSION_POLL_GAP), deadline_);
+  due_ = std::min(std::max(settled, earliest()), deadline_);
 }
 
 void PollSchedule::endpoints_changed(TimePoint now) {
   at_once_ = true;
-  due_ = std::min(due_, now);
+  due_ = std::min(due_, std::max(now, earliest()));
 }
 
 }  // namespace kolvex

@@ -104,10 +104,6 @@ bool NoticeReceiver::disconnected() const {
   return shared_->senders == 0;
 }
 
-bool NoticeReceiver::overflow_raised() const {
-  return shared_->overflow.load(std::memory_order_acquire);
-}
-
 bool NoticeReceiver::take_overflow() {
   return shared_->overflow.exchange(false, std::memory_order_acquire);
 }

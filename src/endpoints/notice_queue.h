@@ -49,7 +49,6 @@ class NoticeReceiver {
   std::optional<EndpointNotice> receive_until(std::chrono::steady_clock::time_point deadline);
   std::optional<EndpointNotice> try_receive();
   bool disconnected() const;
-  bool overflow_raised() const;
   // Whether notices were lost since the last call; lowers the flag.
   bool take_overflow();
   // Whether a wake-up came since the last call.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <initializer_list>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,20 @@ struct FaultReleases {
 FaultReleases& fault_releases() {
   static FaultReleases* releases = new FaultReleases;
   return *releases;
+}
+
+// Ends the process with status 101 once the releases have had their time, whether or not they
+// have returned. False when no thread could be started to do it.
+bool limit_the_releases() {
+  try {
+    std::thread([] {
+      std::this_thread::sleep_for(FAULT_RELEASE_LIMIT);
+      std::_Exit(101);
+    }).detach();
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -67,6 +82,9 @@ void exit_with_fault(std::string_view failure_text) {
   // Never unlocked: no release may be destroyed on another thread while or after it runs.
   releases.lock.lock();
   const auto registered = std::exchange(releases.registered, {});
+  // A release that could hang with nothing to end it is better not run at all: the audio service
+  // drops what a process that has gone had registered.
+  if (!limit_the_releases()) std::_Exit(101);
   // Latest first, as destructors would run.
   for (auto it = registered.rbegin(); it != registered.rend(); ++it) {
     try {

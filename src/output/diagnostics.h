@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,8 +24,13 @@ void report_poll_failure(const ErrorValue& error);
 // "failed printing to stdout: <system text> (os error N)"
 std::string write_failure_text(StdStream stream, const OsError& error);
 
+// How long a fault exit waits for what ReleaseOnFaultExit holds: a release calls into another
+// process (the audio service), which may never answer.
+inline constexpr std::chrono::seconds FAULT_RELEASE_LIMIT{1};
+
 // The process cannot go on: report it on standard error, naming the main thread, with the
-// failure text on a line of its own, run what ReleaseOnFaultExit holds, and exit with status 101.
+// failure text on a line of its own, run what ReleaseOnFaultExit holds, and exit with status 101,
+// FAULT_RELEASE_LIMIT after the report at the latest.
 [[noreturn]] void exit_with_fault(std::string_view failure_text);
 
 // While it lives, `release` runs on a fault exit, after the report. That exit runs no

@@ -79,7 +79,8 @@ class EndpointNotificationSink {
   // Notifications may have been missed (a platform whose connection to the audio service
   // broke); handled like notices that did not fit the queue. Windows never calls it.
   virtual void notices_lost() {}
-  // An audio session appeared, started, stopped or ended, so the next poll may come early.
+  // An audio session appeared, started, stopped or ended, or what watches them wants its
+  // refresh (the machine resumed), so the next poll may come early.
   virtual void sessions_changed() {}
 };
 

@@ -33,7 +33,8 @@ TEST(PollScheduleTest, NewsBringsThePollForwardWithinItsBounds) {
        450},
       {"never after the interval", {{1990, false}}, 2000},
       {"an endpoint notice: at once", {{500, true}}, 500},
-      {"even within the gap", {{20, true}}, 20},
+      {"but not within the gap after the last poll", {{20, true}}, 100},
+      {"however many come", {{20, true}, {40, true}, {99, true}}, 100},
       {"and news after it does not put it back", {{500, true}, {510, false}}, 500},
       {"news before it neither", {{300, false}, {320, true}}, 320},
   };

@@ -261,6 +261,41 @@ def default_switches_keep_the_recording(run):
     run.pulse.must("unload-module", headset)
 
 
+def default_switch_flood(run):
+    # A default switcher gone wild: the default microphone switched back and forth as fast as
+    # pactl can for five seconds, ending on "headset", under a recording that follows it. A poll
+    # that read the defaults of an earlier moment would find the recording elsewhere.
+    headset = run.pulse.add_source("headset")
+    mark = run.mark()
+    zoom = run.record("zoom", None)
+    run.end_of_poll(run.wait(state("zoom", True), "zoom active", mark), mark)
+    mark = run.mark()
+    switches, end = 0, time.time() + 5
+    while time.time() < end or switches % 2 == 0:
+        run.pulse.must("set-default-source", "mic" if switches % 2 else "headset")
+        switches += 1
+    done = time.time()
+    role = lambda e: [a["captureEndpointRole"] for a in e["trackedApps"] if a["pid"] == zoom.pid]
+    run.wait(lambda e: e["type"] == "audio_process_snapshot" and e["ts"] > done and
+             role(e) == ["communications"], "zoom on the default microphone", mark)
+    events = run.since(mark)
+    polls = [e["ts"] for e in events if e["type"] == "audio_process_snapshot"]
+    most = max(sum(a <= t < a + 1 for t in polls) for a in polls)
+    print("     %d switches, %d polls, at most %d in a second" % (switches, len(polls), most))
+    assert most <= 10, most
+    # Every notice handled, none lost: numbers without a gap, and no listener_failed.
+    numbers = [e["sequence"] for e in events if e["type"] == "device_lifecycle"]
+    assert numbers == list(range(numbers[0], numbers[0] + len(numbers))), numbers
+    assert {e["change"] for e in events if e["type"] == "device_lifecycle"} == \
+        {"default_role_changed"}, events
+    mark = run.mark()
+    run.pulse.must("set-default-source", "mic")
+    run.wait(lambda e: e.get("change") == "default_role_changed", "the default back", mark)
+    zoom.stop()
+    run.wait(state("zoom", False), "zoom gone", mark)
+    run.pulse.must("unload-module", headset)
+
+
 def playback_only(run):
     mark = run.mark()
     with open("/dev/zero", "rb") as silence:
@@ -400,6 +435,8 @@ SCENARIOS = [
     ("Windows names are not tracked on Linux", windows_names_are_not_tracked_here),
     ("another microphone: added, default, removed", other_microphone_and_endpoint_changes),
     ("default microphone switched under a recording: no event", default_switches_keep_the_recording),
+    ("default switched for 5 s as fast as pactl can: at most ten polls in any second",
+     default_switch_flood),
     ("playback only is renderActive", playback_only),
     ("no pid of this machine, no UTF-8 name, or a monitor: skipped", sessions_that_are_skipped),
     ("a renamed executable keeps its name", renamed_executable_keeps_its_name),

@@ -31,8 +31,8 @@ class SessionEventsSink final : public AgileComObject<IAudioSessionEvents> {
   HRESULT STDMETHODCALLTYPE OnStateChanged(AudioSessionState state) override {
     return guarded([&] { inbox_->state_changed(session_, state); });
   }
-  HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason) override {
-    return guarded([&] { inbox_->session_disconnected(session_); });
+  HRESULT STDMETHODCALLTYPE OnSessionDisconnected(AudioSessionDisconnectReason reason) override {
+    return guarded([&] { inbox_->session_disconnected(session_, reason); });
   }
 
   // Nothing the detector reports.
@@ -54,32 +54,37 @@ class SessionEventsSink final : public AgileComObject<IAudioSessionEvents> {
 SessionInbox::SessionInbox(std::shared_ptr<EndpointNotificationSink> wake)
     : wake_(std::move(wake)) {}
 
-void SessionInbox::session_created(std::uint64_t endpoint, IAudioSessionControl& control) {
+template <class Change>
+void SessionInbox::record(Change&& change) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     if (closed_) return;
-    // The service only lends the control for the call.
-    news_.created.emplace_back(endpoint, ComPtr<IAudioSessionControl>(&control));
+    change(news_);
   }
-  wake();
+  // Outside the lock: waking takes the notice queue's.
+  wake_->sessions_changed();
+}
+
+void SessionInbox::session_created(std::uint64_t endpoint, IAudioSessionControl& control) {
+  // The service only lends the control for the call.
+  record([&](News& news) {
+    news.created.emplace_back(endpoint, ComPtr<IAudioSessionControl>(&control));
+  });
 }
 
 void SessionInbox::state_changed(std::uint64_t session, AudioSessionState state) {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (closed_) return;
-    if (state == AudioSessionStateExpired) news_.expired.push_back(session);
-  }
-  wake();
+  record([&](News& news) {
+    if (state == AudioSessionStateExpired) news.expired.push_back(session);
+  });
 }
 
-void SessionInbox::session_disconnected(std::uint64_t session) {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (closed_) return;
-    news_.disconnected.push_back(session);
-  }
-  wake();
+void SessionInbox::session_disconnected(std::uint64_t session,
+                                        AudioSessionDisconnectReason reason) {
+  record([&](News& news) { news.disconnected.emplace_back(session, reason); });
+}
+
+void SessionInbox::resumed() {
+  record([](News& news) { news.resumed = true; });
 }
 
 SessionInbox::News SessionInbox::take() {
@@ -94,11 +99,6 @@ void SessionInbox::close() {
     closed_ = true;
     left = std::exchange(news_, News{});
   }
-}
-
-// Outside the lock: waking takes the notice queue's.
-void SessionInbox::wake() {
-  wake_->sessions_changed();
 }
 
 ComPtr<IAudioSessionNotification> make_session_notification_sink(

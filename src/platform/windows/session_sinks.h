@@ -14,15 +14,19 @@
 namespace kolvex::win {
 
 // What the session watch's callbacks tell the thread that owns the watch. A callback only
-// records here and wakes the main loop, and never blocks but for this short lock; the owner
-// acts on it. Endpoints and sessions are named by the numbers the owner gave their sinks.
+// records here and wakes the main loop; the owner acts on it. It takes two locks one after the
+// other, this one and the notice queue's, each held only to add to a list or raise a flag, and
+// never waits for anything else. Endpoints and sessions are named by the numbers the owner gave
+// their sinks.
 class SessionInbox {
  public:
   struct News {
     // New sessions, each with a reference added to the control the service lent the callback.
     std::vector<std::pair<std::uint64_t, Microsoft::WRL::ComPtr<IAudioSessionControl>>> created;
     std::vector<std::uint64_t> expired;
-    std::vector<std::uint64_t> disconnected;
+    std::vector<std::pair<std::uint64_t, AudioSessionDisconnectReason>> disconnected;
+    // The machine resumed from sleep or hibernation.
+    bool resumed = false;
   };
 
   explicit SessionInbox(std::shared_ptr<EndpointNotificationSink> wake);
@@ -30,7 +34,8 @@ class SessionInbox {
   // From the callbacks, on any thread.
   void session_created(std::uint64_t endpoint, IAudioSessionControl& control);
   void state_changed(std::uint64_t session, AudioSessionState state);
-  void session_disconnected(std::uint64_t session);
+  void session_disconnected(std::uint64_t session, AudioSessionDisconnectReason reason);
+  void resumed();
 
   // From the owner's thread, which so releases what the callbacks kept.
   News take();
@@ -38,7 +43,9 @@ class SessionInbox {
   void close();
 
  private:
-  void wake();
+  // Unless closed, applies `change` to the news, then wakes the main loop.
+  template <class Change>
+  void record(Change&& change);
 
   std::mutex lock_;
   bool closed_ = false;

@@ -25,138 +25,256 @@ std::optional<std::wstring> instance_of(IAudioSessionControl& control) {
   return id.get();
 }
 
-bool expired(IAudioSessionControl& control) {
+// Whether the session has ended, or the failure that keeps its control from saying.
+HRESULT ended(IAudioSessionControl& control, bool& has_ended) {
   AudioSessionState state = AudioSessionStateInactive;
-  return SUCCEEDED(control.GetState(&state)) && state == AudioSessionStateExpired;
+  const HRESULT status = control.GetState(&state);
+  has_ended = SUCCEEDED(status) && state == AudioSessionStateExpired;
+  return status;
+}
+
+// A failure of one of an endpoint's sessions that is the endpoint's, or the service's.
+bool beyond_the_session(HRESULT status) {
+  const Failure failure = failure_of(status);
+  return failure == Failure::service_gone || failure == Failure::device_gone;
+}
+
+template <class T>
+bool contains(const std::vector<T>& values, const T& value) {
+  return std::find(values.begin(), values.end(), value) != values.end();
 }
 
 }  // namespace
 
 SessionWatch::SessionWatch(ComPtr<IMMDeviceEnumerator> enumerator,
-                           std::shared_ptr<EndpointNotificationSink> wake)
+                           std::shared_ptr<EndpointNotificationSink> wake,
+                           const WatchResume& watch_resume)
     : enumerator_(std::move(enumerator)), inbox_(std::make_shared<SessionInbox>(std::move(wake))) {
-  watch_all();
+  if (watch_resume) resume_ = watch_resume([inbox = inbox_] { inbox->resumed(); });
+  refresh(false);
 }
 
 SessionWatch::~SessionWatch() {
+  resume_.reset();
   inbox_->close();
   release_all();
 }
 
 void SessionWatch::refresh(bool endpoints_changed) {
-  take_news();
-  if (endpoints_changed) rewatch_ = true;
-  for (Endpoint& endpoint : endpoints_) {
-    if (rewatch_) break;
-    if (list_sessions(endpoint) == Listing::device_invalidated) rewatch_ = true;
+  now_ = Clock::now();
+  const bool resumed = take_news();
+  // After a sleep nothing held can be trusted to answer.
+  if (resumed) release_all();
+  if (resumed || endpoints_changed) {
+    resync_ = true;
+    sync_retry_ = Retry();  // news: no reason to wait
   }
-  if (rewatch_) {
+  if (!service_gone_) update();
+  if (service_gone_) {
+    service_gone_ = false;
     release_all();
-    watch_all();
+    resync_ = true;
+    sync_retry_.failed(Failure::service_gone, now_);
+  } else if (!resync_) {
+    sync_retry_.succeeded();
   }
 }
 
-void SessionWatch::watch_all() {
-  rewatch_ = false;
+bool SessionWatch::take_news() {
+  SessionInbox::News news = inbox_->take();
+  for (const auto& [disconnected, reason] : news.disconnected) {
+    // Copied: clang 14 cannot capture a structured binding.
+    const std::uint64_t number = disconnected;
+    for (Endpoint& endpoint : endpoints_) {
+      const auto holds = [number](const Session& session) { return session.number == number; };
+      // A late callback of a sink already let go names no session held.
+      if (std::none_of(endpoint.sessions.begin(), endpoint.sessions.end(), holds)) continue;
+      if (reason == DisconnectReasonServerShutdown) {
+        service_gone_ = true;
+      } else if (reason == DisconnectReasonDeviceRemoval ||
+                 reason == DisconnectReasonFormatChanged) {
+        release(endpoint);  // watched anew at once
+        endpoint.retry = Retry();
+      } else {
+        let_go(endpoint, holds);
+      }
+    }
+  }
+  for (Endpoint& endpoint : endpoints_) {
+    let_go(endpoint,
+           [&](const Session& session) { return contains(news.expired, session.number); });
+  }
+  for (auto& [created_on, control] : news.created) {
+    const std::uint64_t number = created_on;
+    const auto watching = [number](const Endpoint& e) { return e.manager && e.number == number; };
+    const auto endpoint = std::find_if(endpoints_.begin(), endpoints_.end(), watching);
+    if (endpoint == endpoints_.end()) continue;  // from a sink let go
+    if (std::optional<std::wstring> instance = instance_of(*control.Get())) {
+      attach(*endpoint, std::move(*instance), std::move(control));
+    }
+  }
+  return news.resumed;
+}
+
+void SessionWatch::update() {
+  if (resync_ && sync_retry_.due(now_)) sync_endpoints();
+  for (Endpoint& endpoint : endpoints_) {
+    if (service_gone_) return;
+    if (endpoint.manager) {
+      if (list_sessions(endpoint)) register_sessions(endpoint);
+    } else if (endpoint.retry.due(now_)) {
+      watch_endpoint(endpoint);
+    }
+  }
+}
+
+void SessionWatch::sync_endpoints() {
+  std::vector<Endpoint> listed;
+  const HRESULT status = list_endpoints(listed);
+  if (FAILED(status)) {
+    const Failure failure = failure_of(status);
+    // One made before the service went away may never answer again.
+    if (failure == Failure::service_gone) enumerator_.Reset();
+    sync_retry_.failed(failure, now_);
+    return;
+  }
+  resync_ = false;
+  const auto listed_id = [&](const std::wstring& id) {
+    return std::any_of(listed.begin(), listed.end(), [&](const Endpoint& e) { return e.id == id; });
+  };
+  const auto gone = std::stable_partition(endpoints_.begin(), endpoints_.end(),
+                                          [&](const Endpoint& held) { return listed_id(held.id); });
+  bool changed = gone != endpoints_.end();
+  std::for_each(gone, endpoints_.end(), [this](Endpoint& endpoint) { release(endpoint); });
+  endpoints_.erase(gone, endpoints_.end());
+  for (Endpoint& endpoint : listed) {
+    const auto held = [&](const Endpoint& e) { return e.id == endpoint.id; };
+    if (std::any_of(endpoints_.begin(), endpoints_.end(), held)) continue;
+    endpoints_.push_back(std::move(endpoint));
+    changed = true;
+  }
+  if (!changed) return;
+  // What was refused may be offered by a new device.
+  for (Endpoint& endpoint : endpoints_) {
+    endpoint.retry.forget_refusal();
+    for (Session& session : endpoint.sessions) session.retry.forget_refusal();
+  }
+}
+
+HRESULT SessionWatch::list_endpoints(std::vector<Endpoint>& listed) {
+  HRESULT status = S_OK;
+  if (!enumerator_) {
+    status = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                              IID_PPV_ARGS(&enumerator_));
+    if (FAILED(status) || !enumerator_) return FAILED(status) ? status : E_POINTER;
+  }
   ComPtr<IMMDeviceCollection> collection;
   UINT count = 0;
-  if (FAILED(enumerator_->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &collection)) ||
-      !collection || FAILED(collection->GetCount(&count))) {
-    rewatch_ = true;  // at the next refresh
-    return;
-  }
+  status = enumerator_->EnumAudioEndpoints(eCapture, DEVICE_STATE_ACTIVE, &collection);
+  if (SUCCEEDED(status)) status = collection ? collection->GetCount(&count) : E_POINTER;
+  if (FAILED(status)) return status;
   for (UINT index = 0; index < count; ++index) {
-    ComPtr<IMMDevice> device;
-    if (SUCCEEDED(collection->Item(index, &device)) && device) watch_endpoint(*device.Get());
+    Endpoint endpoint;
+    CoTaskString id;
+    // One that cannot be named is left to the poll.
+    if (FAILED(collection->Item(index, &endpoint.device)) || !endpoint.device ||
+        FAILED(endpoint.device->GetId(id.out())) || !id) {
+      continue;
+    }
+    endpoint.id = id.get();
+    listed.push_back(std::move(endpoint));
   }
+  return S_OK;
 }
 
-void SessionWatch::watch_endpoint(IMMDevice& device) {
+void SessionWatch::watch_endpoint(Endpoint& endpoint) {
   ComPtr<IAudioSessionManager2> manager;
-  if (FAILED(device.Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
-                             IID_PPV_ARGS_Helper(manager.GetAddressOf()))) ||
-      !manager) {
-    return;
-  }
-  Endpoint endpoint{++last_number_, std::move(manager), nullptr, {}};
-  endpoint.sink = make_session_notification_sink(inbox_, endpoint.number);
-  if (FAILED(endpoint.manager->RegisterSessionNotification(endpoint.sink.Get()))) return;
+  HRESULT status = endpoint.device->Activate(__uuidof(IAudioSessionManager2), CLSCTX_ALL, nullptr,
+                                             IID_PPV_ARGS_Helper(manager.GetAddressOf()));
+  if (SUCCEEDED(status) && !manager) status = E_POINTER;
+  if (FAILED(status)) return failed(endpoint, status);
+  const std::uint64_t number = ++last_number_;
+  ComPtr<IAudioSessionNotification> sink = make_session_notification_sink(inbox_, number);
+  status = manager->RegisterSessionNotification(sink.Get());
+  if (FAILED(status)) return failed(endpoint, status);
+  endpoint.number = number;
+  endpoint.manager = std::move(manager);
+  endpoint.sink = std::move(sink);
   // Until the manager's sessions have been listed once, the service drops its notifications.
-  const Listing listing = list_sessions(endpoint);
-  if (listing == Listing::done) {
-    endpoints_.push_back(std::move(endpoint));
-    return;
-  }
-  release(endpoint);
-  // Gone while being watched: the endpoints are listed again at the next refresh.
-  if (listing == Listing::device_invalidated) rewatch_ = true;
+  if (!list_sessions(endpoint)) return;
+  endpoint.retry.succeeded();
+  register_sessions(endpoint);
 }
 
-SessionWatch::Listing SessionWatch::list_sessions(Endpoint& endpoint) {
+bool SessionWatch::list_sessions(Endpoint& endpoint) {
   ComPtr<IAudioSessionEnumerator> listing;
   HRESULT status = endpoint.manager->GetSessionEnumerator(&listing);
   int count = 0;
   if (SUCCEEDED(status)) status = listing ? listing->GetCount(&count) : E_POINTER;
-  if (status == AUDCLNT_E_DEVICE_INVALIDATED) return Listing::device_invalidated;
-  if (FAILED(status)) return Listing::failed;
-  std::vector<std::uint64_t> listed;
+  if (FAILED(status)) {
+    failed(endpoint, status);
+    return false;
+  }
+  std::vector<std::wstring> alive;
   for (int index = 0; index < count; ++index) {
     ComPtr<IAudioSessionControl> control;
-    if (FAILED(listing->GetSession(index, &control)) || !control || expired(*control.Get())) {
+    bool has_ended = false;
+    if (FAILED(listing->GetSession(index, &control)) || !control ||
+        FAILED(ended(*control.Get(), has_ended)) || has_ended) {
       continue;
     }
-    if (Session* session = attach(endpoint, std::move(control))) {
-      session->listed = true;
-      listed.push_back(session->number);
-    }
+    std::optional<std::wstring> instance = instance_of(*control.Get());
+    if (!instance) continue;
+    alive.push_back(*instance);
+    attach(endpoint, std::move(*instance), std::move(control));
   }
-  for (Session& session : endpoint.sessions) {
-    const bool seen = std::find(listed.begin(), listed.end(), session.number) != listed.end();
-    session.missed_listings = seen ? 0 : session.missed_listings + 1;
-  }
-  // One announced by a callback may not be listed for a while, but not for ever.
-  let_go(endpoint, [](const Session& session) {
-    return session.missed_listings >= (session.listed ? 2 : 10);
+  // A session missing from the listing (one just announced may be listed late) is asked itself.
+  HRESULT trouble = S_OK;
+  let_go(endpoint, [&](const Session& session) {
+    bool has_ended = false;
+    if (contains(alive, session.instance)) return false;
+    const HRESULT asked = ended(*session.control.Get(), has_ended);
+    if (FAILED(asked) && beyond_the_session(asked)) trouble = asked;
+    return has_ended;
   });
-  return Listing::done;
+  if (FAILED(trouble)) {
+    failed(endpoint, trouble);
+    return false;
+  }
+  return true;
 }
 
-SessionWatch::Session* SessionWatch::attach(Endpoint& endpoint,
-                                            ComPtr<IAudioSessionControl> control) {
-  std::optional<std::wstring> instance = instance_of(*control.Get());
-  if (!instance) return nullptr;
-  for (Session& held : endpoint.sessions) {
-    if (held.instance == *instance) return &held;
-  }
-  Session session{++last_number_, std::move(*instance), nullptr, nullptr, 0, false};
-  ComPtr<IAudioSessionEvents> sink = make_session_events_sink(inbox_, session.number);
-  if (SUCCEEDED(control->RegisterAudioSessionNotification(sink.Get()))) {
-    session.control = std::move(control);
-    session.sink = std::move(sink);
-  }
-  endpoint.sessions.push_back(std::move(session));
-  return &endpoint.sessions.back();
+void SessionWatch::attach(Endpoint& endpoint, std::wstring instance,
+                          ComPtr<IAudioSessionControl> control) {
+  const auto held = [&](const Session& session) { return session.instance == instance; };
+  if (std::any_of(endpoint.sessions.begin(), endpoint.sessions.end(), held)) return;
+  endpoint.sessions.push_back(
+      Session{++last_number_, std::move(instance), std::move(control), nullptr, Retry()});
 }
 
-void SessionWatch::take_news() {
-  SessionInbox::News news = inbox_->take();
-  const auto among = [](const std::vector<std::uint64_t>& numbers) {
-    return [&numbers](const Session& session) {
-      return std::find(numbers.begin(), numbers.end(), session.number) != numbers.end();
-    };
-  };
-  for (Endpoint& endpoint : endpoints_) {
-    // A late callback of a sink already let go names no session held.
-    if (std::any_of(endpoint.sessions.begin(), endpoint.sessions.end(), among(news.disconnected))) {
-      rewatch_ = true;
-    }
-    let_go(endpoint, among(news.expired));
-  }
-  for (auto& [number, control] : news.created) {
-    for (Endpoint& endpoint : endpoints_) {
-      if (endpoint.number == number) attach(endpoint, std::move(control));
+void SessionWatch::register_sessions(Endpoint& endpoint) {
+  for (Session& session : endpoint.sessions) {
+    if (session.sink || !session.retry.due(now_)) continue;
+    ComPtr<IAudioSessionEvents> sink = make_session_events_sink(inbox_, session.number);
+    const HRESULT status = session.control->RegisterAudioSessionNotification(sink.Get());
+    if (SUCCEEDED(status)) {
+      session.sink = std::move(sink);
+      session.retry.succeeded();
+    } else if (beyond_the_session(status)) {
+      return failed(endpoint, status);  // which lets go of the sessions
+    } else {
+      session.retry.failed(failure_of(status), now_);
     }
   }
+}
+
+void SessionWatch::failed(Endpoint& endpoint, HRESULT status) {
+  release(endpoint);
+  const Failure failure = failure_of(status);
+  endpoint.retry.failed(failure, now_);
+  if (failure == Failure::service_gone) service_gone_ = true;
+  // Gone while being watched: the endpoints' listing says whether it is still there.
+  if (failure == Failure::device_gone) resync_ = true;
 }
 
 template <class Predicate>
@@ -171,7 +289,10 @@ void SessionWatch::let_go(Endpoint& endpoint, Predicate predicate) {
 
 void SessionWatch::release(Endpoint& endpoint) {
   let_go(endpoint, [](const Session&) { return true; });
-  (void)endpoint.manager->UnregisterSessionNotification(endpoint.sink.Get());
+  if (endpoint.sink) (void)endpoint.manager->UnregisterSessionNotification(endpoint.sink.Get());
+  endpoint.number = 0;
+  endpoint.sink.Reset();
+  endpoint.manager.Reset();
 }
 
 void SessionWatch::release_all() {

@@ -171,8 +171,9 @@ class WatchingRegistration final : public EndpointRegistration {
  public:
   WatchingRegistration(std::unique_ptr<EndpointRegistration> client,
                        ComPtr<IMMDeviceEnumerator> enumerator,
-                       std::shared_ptr<EndpointNotificationSink> sink)
-      : client_(std::move(client)), watch_(std::move(enumerator), std::move(sink)) {}
+                       std::shared_ptr<EndpointNotificationSink> sink,
+                       const WatchResume& watch_resume)
+      : client_(std::move(client)), watch_(std::move(enumerator), std::move(sink), watch_resume) {}
 
   void refresh(bool endpoints_changed) override { watch_.refresh(endpoints_changed); }
 
@@ -183,8 +184,8 @@ class WatchingRegistration final : public EndpointRegistration {
 
 class WindowsDeviceEnumerator final : public AudioDeviceEnumerator {
  public:
-  explicit WindowsDeviceEnumerator(ComPtr<IMMDeviceEnumerator> enumerator)
-      : enumerator_(std::move(enumerator)) {}
+  WindowsDeviceEnumerator(ComPtr<IMMDeviceEnumerator> enumerator, WatchResume watch_resume)
+      : enumerator_(std::move(enumerator)), watch_resume_(std::move(watch_resume)) {}
 
   Result<std::unique_ptr<AudioEndpointList>> endpoints(DataFlow flow,
                                                        std::uint32_t state_mask) override {
@@ -217,21 +218,26 @@ class WindowsDeviceEnumerator final : public AudioDeviceEnumerator {
     Result<std::unique_ptr<EndpointRegistration>> client =
         register_notification_client(enumerator_, make_endpoint_notification_client(sink));
     if (!client) return client;
-    return std::make_unique<WatchingRegistration>(std::move(*client), enumerator_, std::move(sink));
+    return std::make_unique<WatchingRegistration>(std::move(*client), enumerator_, std::move(sink),
+                                                  watch_resume_);
   }
 
  private:
   ComPtr<IMMDeviceEnumerator> enumerator_;
+  WatchResume watch_resume_;
 };
 
 class WindowsAudioPlatform final : public AudioPlatform {
  public:
+  explicit WindowsAudioPlatform(WatchResume watch_resume)
+      : watch_resume_(std::move(watch_resume)) {}
+
   Result<std::unique_ptr<AudioDeviceEnumerator>> create_device_enumerator() override {
     ComPtr<IMMDeviceEnumerator> enumerator;
     const HRESULT status = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
                                             IID_PPV_ARGS(&enumerator));
     if (auto error = call_error(status, enumerator)) return std::move(*error);
-    return std::make_unique<WindowsDeviceEnumerator>(std::move(enumerator));
+    return std::make_unique<WindowsDeviceEnumerator>(std::move(enumerator), watch_resume_);
   }
 
   // Public traces show a session's steps 13 ms apart (inactive, then active) and one
@@ -246,12 +252,15 @@ class WindowsAudioPlatform final : public AudioPlatform {
     if (!path) return std::nullopt;
     return exe_name_from_image_path(*path);
   }
+
+ private:
+  WatchResume watch_resume_;
 };
 
 }  // namespace
 
-std::unique_ptr<AudioPlatform> make_windows_audio_platform() {
-  return std::make_unique<WindowsAudioPlatform>();
+std::unique_ptr<AudioPlatform> make_windows_audio_platform(WatchResume watch_resume) {
+  return std::make_unique<WindowsAudioPlatform>(std::move(watch_resume));
 }
 
 }  // namespace kolvex::win

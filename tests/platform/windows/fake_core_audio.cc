@@ -52,7 +52,9 @@ std::string hex(DWORD value) {
 const Outcome* outcome_of(const Outcomes* outcomes, Call call) {
   if (outcomes == nullptr) return nullptr;
   const auto it = outcomes->find(call);
-  return it == outcomes->end() ? nullptr : &it->second;
+  if (it == outcomes->end() || it->second.times == 0) return nullptr;
+  if (it->second.times > 0) --it->second.times;
+  return &it->second;
 }
 
 void leave_error_info(const std::u16string& description) {
@@ -66,6 +68,7 @@ void leave_error_info(const std::u16string& description) {
 
 // The scripted failure, with its error information left for the thread; S_OK to go on.
 HRESULT failure(const Outcome* outcome) {
+  while (outcome != nullptr && outcome->never_returns) Sleep(INFINITE);
   if (outcome == nullptr || SUCCEEDED(outcome->status)) return S_OK;
   if (!outcome->error_description.empty()) leave_error_info(outcome->error_description);
   return outcome->status;
@@ -183,6 +186,10 @@ struct FakeCoreAudio::State {
   std::FILE* echo = nullptr;
   std::vector<std::pair<std::string, std::unique_ptr<CountedObject>>> objects;
   FreeWatch& free_watch = win::free_watch();
+  // What a stopped service had made.
+  std::set<const CountedObject*> gone;
+  bool service_down = false;
+  Outcome gone_outcome;
   // Sinks registered with a session manager (by endpoint id) or with a session (by instance
   // id), each with the reference its registration took.
   std::vector<std::pair<std::u16string, IAudioSessionNotification*>> session_sinks;
@@ -197,6 +204,12 @@ struct FakeCoreAudio::State {
     std::lock_guard guard(lock);
     objects.emplace_back(std::move(name), std::move(object));
     return made;
+  }
+  // How `call` on `object` goes: a stopped service answers for what it made.
+  const Outcome* outcome(const CountedObject* object, const Outcomes* outcomes, Call call) {
+    std::lock_guard guard(lock);
+    if (gone.contains(object) || (call == Call::activate && service_down)) return &gone_outcome;
+    return outcome_of(outcomes, call);
   }
   void log(std::string call) {
     std::lock_guard guard(lock);
@@ -223,7 +236,8 @@ struct FakeCoreAudio::State {
   // with the very pointer, takes back.
   template <class Sink>
   HRESULT add_sink(std::vector<std::pair<std::u16string, Sink*>>& sinks, std::u16string key,
-                   Sink* sink) {
+                   Sink* sink, const Outcome* outcome) {
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     if (sink == nullptr) return E_POINTER;
     std::lock_guard guard(lock);
     sink->AddRef();
@@ -232,7 +246,8 @@ struct FakeCoreAudio::State {
   }
   template <class Sink>
   HRESULT remove_sink(std::vector<std::pair<std::u16string, Sink*>>& sinks,
-                      const std::u16string& key, Sink* sink) {
+                      const std::u16string& key, Sink* sink, const Outcome* outcome) {
+    if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     std::lock_guard wait_for_callbacks(delivery);
     std::lock_guard guard(lock);
     const auto it = std::find(sinks.begin(), sinks.end(), std::pair{key, sink});
@@ -281,7 +296,18 @@ std::u16string instance_of(const ScriptedEndpoint& endpoint, std::size_t index) 
   return endpoint.id + u"#" + std::u16string(number.begin(), number.end());
 }
 
-// A session's control, as it was when it was handed out.
+AudioSessionState state_of(State& state, const std::u16string& instance) {
+  std::lock_guard guard(state.lock);
+  for (const ScriptedEndpoint& endpoint : state.script.endpoints) {
+    for (std::size_t index = 0; index < endpoint.sessions.size(); ++index) {
+      if (instance_of(endpoint, index) == instance) return endpoint.sessions[index].state;
+    }
+  }
+  return AudioSessionStateExpired;
+}
+
+// A session's control, as it was when it was handed out but for its state, which is the
+// session's now: expired once it has left the script.
 class FakeSession final : public CountedComObject<IAudioSessionControl2> {
  public:
   FakeSession(State& state, ScriptedSession session, std::u16string instance)
@@ -292,11 +318,13 @@ class FakeSession final : public CountedComObject<IAudioSessionControl2> {
 
   HRESULT STDMETHODCALLTYPE GetState(AudioSessionState* state) noexcept override {
     state_.log("GetState(" + name_ + ")");
-    return give(outcome_of(&session_.outcomes, Call::state), state, session_.state);
+    return give(state_.outcome(this, &session_.outcomes, Call::state), state,
+                state_of(state_, instance_));
   }
   HRESULT STDMETHODCALLTYPE GetProcessId(DWORD* pid) noexcept override {
     state_.log("GetProcessId(" + name_ + ")");
-    return give(outcome_of(&session_.outcomes, Call::process_id), pid, DWORD{session_.pid});
+    return give(state_.outcome(this, &session_.outcomes, Call::process_id), pid,
+                DWORD{session_.pid});
   }
   HRESULT STDMETHODCALLTYPE GetDisplayName(LPWSTR*) noexcept override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetDisplayName(LPCWSTR, LPCGUID) noexcept override { return E_NOTIMPL; }
@@ -309,16 +337,14 @@ class FakeSession final : public CountedComObject<IAudioSessionControl2> {
   HRESULT STDMETHODCALLTYPE
   RegisterAudioSessionNotification(IAudioSessionEvents* sink) noexcept override {
     state_.log("RegisterAudioSessionNotification(" + name_ + ")");
-    if (const HRESULT failed = failure(outcome_of(&session_.outcomes, Call::register_events));
-        FAILED(failed)) {
-      return failed;
-    }
-    return state_.add_sink(state_.events_sinks, instance_, sink);
+    return state_.add_sink(state_.events_sinks, instance_, sink,
+                           state_.outcome(this, &session_.outcomes, Call::register_events));
   }
   HRESULT STDMETHODCALLTYPE
   UnregisterAudioSessionNotification(IAudioSessionEvents* sink) noexcept override {
     state_.log("UnregisterAudioSessionNotification(" + name_ + ")");
-    return state_.remove_sink(state_.events_sinks, instance_, sink);
+    return state_.remove_sink(state_.events_sinks, instance_, sink,
+                              state_.outcome(this, &session_.outcomes, Call::unregister_events));
   }
   HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR*) noexcept override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR* out) noexcept override {
@@ -335,7 +361,7 @@ class FakeSession final : public CountedComObject<IAudioSessionControl2> {
     }
     if (iid != __uuidof(IAudioSessionControl2)) return E_NOINTERFACE;
     state_.log("QueryInterface(" + name_ + ", IAudioSessionControl2)");
-    const Outcome* outcome = outcome_of(&session_.outcomes, Call::query_control2);
+    const Outcome* outcome = state_.outcome(this, &session_.outcomes, Call::query_control2);
     if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     if (outcome == nullptr || !outcome->no_object) *out = static_cast<IAudioSessionControl2*>(this);
     return success(outcome);
@@ -362,7 +388,7 @@ class FakeSessionEnumerator final : public CountedComObject<IAudioSessionEnumera
 
   HRESULT STDMETHODCALLTYPE GetCount(int* count) noexcept override {
     state_.log("GetCount(" + utf8(endpoint_.id) + " sessions)");
-    return give(outcome_of(&endpoint_.outcomes, Call::session_count), count,
+    return give(state_.outcome(this, &endpoint_.outcomes, Call::session_count), count,
                 static_cast<int>(endpoint_.sessions.size()));
   }
   HRESULT STDMETHODCALLTYPE GetSession(int index, IAudioSessionControl** out) noexcept override {
@@ -371,7 +397,7 @@ class FakeSessionEnumerator final : public CountedComObject<IAudioSessionEnumera
       return E_INVALIDARG;
     }
     const auto at = static_cast<std::size_t>(index);
-    return hand_out(outcome_of(&endpoint_.sessions[at].outcomes, Call::get_session), out,
+    return hand_out(state_.outcome(this, &endpoint_.sessions[at].outcomes, Call::get_session), out,
                     [&] { return make_session(state_, endpoint_, at); });
   }
 
@@ -399,7 +425,7 @@ class FakeSessionManager final : public CountedComObject<IAudioSessionManager2> 
     std::lock_guard guard(state_.lock);
     const ScriptedEndpoint* endpoint = present();
     if (endpoint == nullptr) return AUDCLNT_E_DEVICE_INVALIDATED;
-    return hand_out(outcome_of(&endpoint->outcomes, Call::session_enumerator), out, [&] {
+    return hand_out(state_.outcome(this, &endpoint->outcomes, Call::session_enumerator), out, [&] {
       return state_.make<FakeSessionEnumerator>("IAudioSessionEnumerator " + name_, *endpoint);
     });
   }
@@ -417,16 +443,16 @@ class FakeSessionManager final : public CountedComObject<IAudioSessionManager2> 
     std::lock_guard guard(state_.lock);
     const ScriptedEndpoint* endpoint = present();
     if (endpoint == nullptr) return AUDCLNT_E_DEVICE_INVALIDATED;
-    if (const HRESULT failed = failure(outcome_of(&endpoint->outcomes, Call::register_sessions));
-        FAILED(failed)) {
-      return failed;
-    }
-    return state_.add_sink(state_.session_sinks, endpoint_, sink);
+    return state_.add_sink(state_.session_sinks, endpoint_, sink,
+                           state_.outcome(this, &endpoint->outcomes, Call::register_sessions));
   }
   HRESULT STDMETHODCALLTYPE
   UnregisterSessionNotification(IAudioSessionNotification* sink) noexcept override {
     state_.log("UnregisterSessionNotification(" + name_ + ")");
-    return state_.remove_sink(state_.session_sinks, endpoint_, sink);
+    const ScriptedEndpoint* endpoint = state_.endpoint_with_id(endpoint_);
+    return state_.remove_sink(
+        state_.session_sinks, endpoint_, sink,
+        state_.outcome(this, endpoint ? &endpoint->outcomes : nullptr, Call::unregister_sessions));
   }
   HRESULT STDMETHODCALLTYPE
   RegisterDuckNotification(LPCWSTR, IAudioVolumeDuckNotification*) noexcept override {
@@ -465,7 +491,7 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
     state_.log("Activate(" + utf8(endpoint_.id) + ", " + iid_name(iid) + ", " + hex(context) +
                ", " + (parameters ? "parameters" : "null") + ")");
     if (iid != __uuidof(IAudioSessionManager2)) return E_NOINTERFACE;
-    return hand_out(outcome_of(&endpoint_.outcomes, Call::activate),
+    return hand_out(state_.outcome(this, &endpoint_.outcomes, Call::activate),
                     reinterpret_cast<IAudioSessionManager2**>(out), [&] {
                       return state_.make<FakeSessionManager>(
                           "IAudioSessionManager2 " + utf8(endpoint_.id), endpoint_.id);
@@ -475,7 +501,7 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
     state_.log("GetId(" + utf8(endpoint_.id) + ")");
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
-    const Outcome* outcome = outcome_of(&endpoint_.outcomes, Call::get_id);
+    const Outcome* outcome = state_.outcome(this, &endpoint_.outcomes, Call::get_id);
     if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     if (outcome != nullptr && outcome->no_object) return S_OK;
     const HRESULT copied =
@@ -490,7 +516,7 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
   }
   HRESULT STDMETHODCALLTYPE GetDataFlow(EDataFlow* flow) noexcept override {
     state_.log("GetDataFlow(" + utf8(endpoint_.id) + ")");
-    return give(outcome_of(&endpoint_.outcomes, Call::data_flow), flow, endpoint_.flow);
+    return give(state_.outcome(this, &endpoint_.outcomes, Call::data_flow), flow, endpoint_.flow);
   }
 
  private:
@@ -501,7 +527,7 @@ class FakeDevice final : public CountedComObject<IMMDevice, IMMEndpoint> {
     }
     if (iid != __uuidof(IMMEndpoint)) return E_NOINTERFACE;
     state_.log("QueryInterface(" + utf8(endpoint_.id) + ", IMMEndpoint)");
-    const Outcome* outcome = outcome_of(&endpoint_.outcomes, Call::query_endpoint);
+    const Outcome* outcome = state_.outcome(this, &endpoint_.outcomes, Call::query_endpoint);
     if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     if (outcome == nullptr || !outcome->no_object) *out = static_cast<IMMEndpoint*>(this);
     return success(outcome);
@@ -522,14 +548,14 @@ class FakeCollection final : public CountedComObject<IMMDeviceCollection> {
 
   HRESULT STDMETHODCALLTYPE GetCount(UINT* count) noexcept override {
     state_.log("GetCount(" + std::to_string(flow_) + " endpoints)");
-    return give(outcome_of(state_.flow_outcomes(flow_), Call::endpoint_count), count,
+    return give(state_.outcome(this, state_.flow_outcomes(flow_), Call::endpoint_count), count,
                 static_cast<UINT>(endpoints_.size()));
   }
   HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** out) noexcept override {
     state_.log("Item(" + std::to_string(flow_) + ", " + std::to_string(index) + ")");
     if (index >= endpoints_.size()) return E_INVALIDARG;
     const ScriptedEndpoint& endpoint = *endpoints_[index];
-    return hand_out(outcome_of(&endpoint.outcomes, Call::item), out,
+    return hand_out(state_.outcome(this, &endpoint.outcomes, Call::item), out,
                     [&] { return make_device(state_, endpoint); });
   }
 
@@ -553,41 +579,44 @@ class FakeEnumerator final : public CountedComObject<IMMDeviceEnumerator> {
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD state_mask,
                                                IMMDeviceCollection** out) noexcept override {
     state_.log("EnumAudioEndpoints(" + std::to_string(flow) + ", " + hex(state_mask) + ")");
-    return hand_out(outcome_of(state_.flow_outcomes(flow), Call::enum_endpoints), out, [&] {
-      std::vector<const ScriptedEndpoint*> endpoints;
-      for (const ScriptedEndpoint& endpoint : state_.script.endpoints) {
-        if ((endpoint.flow == flow || flow == eAll) && (endpoint.state & state_mask) != 0) {
-          endpoints.push_back(&endpoint);
-        }
-      }
-      return state_.make<FakeCollection>("IMMDeviceCollection " + std::to_string(flow), flow,
-                                         std::move(endpoints));
-    });
+    return hand_out(
+        state_.outcome(this, state_.flow_outcomes(flow), Call::enum_endpoints), out, [&] {
+          std::vector<const ScriptedEndpoint*> endpoints;
+          for (const ScriptedEndpoint& endpoint : state_.script.endpoints) {
+            if ((endpoint.flow == flow || flow == eAll) && (endpoint.state & state_mask) != 0) {
+              endpoints.push_back(&endpoint);
+            }
+          }
+          return state_.make<FakeCollection>("IMMDeviceCollection " + std::to_string(flow), flow,
+                                             std::move(endpoints));
+        });
   }
   HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role,
                                                     IMMDevice** out) noexcept override {
     state_.log("GetDefaultAudioEndpoint(" + std::to_string(flow) + ", " + std::to_string(role) +
                ")");
     const ScriptedEndpoint* endpoint = nullptr;
+    std::lock_guard guard(state_.lock);
     if (flow == eCapture) {
       const auto it = state_.script.capture_defaults.find(role);
       if (it != state_.script.capture_defaults.end())
         endpoint = state_.endpoint_with_id(it->second);
     }
-    return found(outcome_of(&state_.script.outcomes, Call::default_endpoint), endpoint, out);
+    return found(state_.outcome(this, &state_.script.outcomes, Call::default_endpoint), endpoint,
+                 out);
   }
   HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** out) noexcept override {
     if (id == nullptr) return E_POINTER;
     const std::u16string_view wanted(reinterpret_cast<const char16_t*>(id), std::wcslen(id));
     state_.log("GetDevice(" + utf8(wanted) + ")");
-    return found(outcome_of(&state_.script.outcomes, Call::device), state_.endpoint_with_id(wanted),
-                 out);
+    return found(state_.outcome(this, &state_.script.outcomes, Call::device),
+                 state_.endpoint_with_id(wanted), out);
   }
   HRESULT STDMETHODCALLTYPE
   RegisterEndpointNotificationCallback(IMMNotificationClient* client) noexcept override {
     state_.log("RegisterEndpointNotificationCallback(" + client_text(client) + ")");
     if (client == nullptr) return E_POINTER;
-    const Outcome* outcome = outcome_of(&state_.script.outcomes, Call::register_client);
+    const Outcome* outcome = state_.outcome(this, &state_.script.outcomes, Call::register_client);
     if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     std::lock_guard lock(state_.client_mutex);
     state_.client = client;
@@ -597,7 +626,7 @@ class FakeEnumerator final : public CountedComObject<IMMDeviceEnumerator> {
   UnregisterEndpointNotificationCallback(IMMNotificationClient* client) noexcept override {
     state_.log("UnregisterEndpointNotificationCallback(" + client_text(client) + ")");
     if (client == nullptr) return E_POINTER;
-    const Outcome* outcome = outcome_of(&state_.script.outcomes, Call::unregister_client);
+    const Outcome* outcome = state_.outcome(this, &state_.script.outcomes, Call::unregister_client);
     if (const HRESULT failed = failure(outcome); FAILED(failed)) return failed;
     std::lock_guard lock(state_.client_mutex);
     if (client != state_.client) return NOT_FOUND;
@@ -769,6 +798,48 @@ void FakeCoreAudio::disconnect(const std::u16string& instance,
   for (const auto& sink : state_->sinks_for(state_->events_sinks, instance)) {
     sink->OnSessionDisconnected(reason);
   }
+}
+
+void FakeCoreAudio::change_default(ERole role, const std::u16string& endpoint) {
+  {
+    std::lock_guard guard(state_->lock);
+    state_->script.capture_defaults[role] = endpoint;
+  }
+  std::lock_guard lock(state_->client_mutex);
+  if (state_->client != nullptr) {
+    state_->client->OnDefaultDeviceChanged(eCapture, role,
+                                           reinterpret_cast<LPCWSTR>(endpoint.c_str()));
+  }
+}
+
+void FakeCoreAudio::stop_service(ServiceStop stop) {
+  State& state = *state_;
+  std::lock_guard delivering(state.delivery);
+  std::vector<ComPtr<IAudioSessionEvents>> sessions;
+  {
+    std::lock_guard guard(state.lock);
+    state.service_down = true;
+    state.gone_outcome = returns(stop.answer);
+    // The audio service's objects, and the endpoint side's (IMM...) when it goes too.
+    for (const auto& [name, object] : state.objects) {
+      if (name.starts_with("IAudioSession") || (stop.enumerator_too && name.starts_with("IMM"))) {
+        state.gone.insert(object.get());
+      }
+    }
+    for (ScriptedEndpoint& endpoint : state.script.endpoints) endpoint.sessions.clear();
+    for (const auto& [instance, sink] : state.events_sinks) sessions.emplace_back(sink);
+    for (const auto& [instance, sink] : state.events_sinks) sink->Release();
+    for (const auto& [endpoint, sink] : state.session_sinks) sink->Release();
+    state.events_sinks.clear();
+    state.session_sinks.clear();
+  }
+  if (!stop.sessions_told) return;
+  for (const auto& sink : sessions) sink->OnSessionDisconnected(DisconnectReasonServerShutdown);
+}
+
+void FakeCoreAudio::start_service() {
+  std::lock_guard guard(state_->lock);
+  state_->service_down = false;
 }
 
 ComPtr<IAudioSessionControl> FakeCoreAudio::session_control(const std::u16string& instance) {

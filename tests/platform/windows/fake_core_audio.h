@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <audioclient.h>
 #include <audiopolicy.h>
 #include <mmdeviceapi.h>
 #include <wrl/client.h>
@@ -19,26 +20,28 @@ namespace kolvex::win {
 
 // The calls of the fake Core Audio whose outcome a script can choose.
 enum class Call {
-  create_instance,     // IClassFactory::CreateInstance, on behalf of CoCreateInstance
-  enum_endpoints,      // IMMDeviceEnumerator::EnumAudioEndpoints
-  endpoint_count,      // IMMDeviceCollection::GetCount
-  default_endpoint,    // IMMDeviceEnumerator::GetDefaultAudioEndpoint
-  device,              // IMMDeviceEnumerator::GetDevice
-  item,                // IMMDeviceCollection::Item, fetching this endpoint
-  get_id,              // IMMDevice::GetId
-  activate,            // IMMDevice::Activate
-  query_endpoint,      // IMMDevice::QueryInterface(IMMEndpoint)
-  data_flow,           // IMMEndpoint::GetDataFlow
-  session_enumerator,  // IAudioSessionManager2::GetSessionEnumerator
-  session_count,       // IAudioSessionEnumerator::GetCount
-  get_session,         // IAudioSessionEnumerator::GetSession, fetching this session
-  query_control2,      // IAudioSessionControl::QueryInterface(IAudioSessionControl2)
-  process_id,          // IAudioSessionControl2::GetProcessId
-  state,               // IAudioSessionControl::GetState
-  register_client,     // IMMDeviceEnumerator::RegisterEndpointNotificationCallback
-  unregister_client,   // IMMDeviceEnumerator::UnregisterEndpointNotificationCallback
-  register_sessions,   // IAudioSessionManager2::RegisterSessionNotification
-  register_events,     // IAudioSessionControl::RegisterAudioSessionNotification
+  create_instance,      // IClassFactory::CreateInstance, on behalf of CoCreateInstance
+  enum_endpoints,       // IMMDeviceEnumerator::EnumAudioEndpoints
+  endpoint_count,       // IMMDeviceCollection::GetCount
+  default_endpoint,     // IMMDeviceEnumerator::GetDefaultAudioEndpoint
+  device,               // IMMDeviceEnumerator::GetDevice
+  item,                 // IMMDeviceCollection::Item, fetching this endpoint
+  get_id,               // IMMDevice::GetId
+  activate,             // IMMDevice::Activate
+  query_endpoint,       // IMMDevice::QueryInterface(IMMEndpoint)
+  data_flow,            // IMMEndpoint::GetDataFlow
+  session_enumerator,   // IAudioSessionManager2::GetSessionEnumerator
+  session_count,        // IAudioSessionEnumerator::GetCount
+  get_session,          // IAudioSessionEnumerator::GetSession, fetching this session
+  query_control2,       // IAudioSessionControl::QueryInterface(IAudioSessionControl2)
+  process_id,           // IAudioSessionControl2::GetProcessId
+  state,                // IAudioSessionControl::GetState
+  register_client,      // IMMDeviceEnumerator::RegisterEndpointNotificationCallback
+  unregister_client,    // IMMDeviceEnumerator::UnregisterEndpointNotificationCallback
+  register_sessions,    // IAudioSessionManager2::RegisterSessionNotification
+  unregister_sessions,  // IAudioSessionManager2::UnregisterSessionNotification
+  register_events,      // IAudioSessionControl::RegisterAudioSessionNotification
+  unregister_events,    // IAudioSessionControl::UnregisterAudioSessionNotification
 };
 
 // How a scripted call ends. A failing status fails it, leaving `error_description` as the
@@ -48,12 +51,21 @@ struct Outcome {
   HRESULT status = S_OK;
   bool no_object = false;
   std::u16string error_description;
+  // For so many calls, then the call goes as unscripted; -1 for every call.
+  mutable int times = -1;
+  bool never_returns = false;  // an audio service that does not answer
 };
 inline Outcome returns(HRESULT status, std::u16string error_description = {}) {
   return {status, false, std::move(error_description)};
 }
 inline Outcome no_object() {
   return {S_OK, true, {}};
+}
+inline Outcome fails_once(HRESULT status) {
+  return {status, false, {}, 1};
+}
+inline Outcome never_returns() {
+  return {S_OK, false, {}, -1, true};
 }
 
 using Outcomes = std::map<Call, Outcome>;
@@ -124,6 +136,20 @@ class FakeCoreAudio {
   // An expired session also leaves the script.
   void change_state(const std::u16string& instance, AudioSessionState state);
   void disconnect(const std::u16string& instance, AudioSessionDisconnectReason reason);
+  // The default capture endpoint for `role`, and the registered client told of it.
+  void change_default(ERole role, const std::u16string& endpoint);
+  // The audio service stops: what it made so far, and with `enumerator_too` what the endpoint
+  // side made, answers `answer` from then on, as objects from before a restart never come back.
+  // Its sessions end (their sinks are told ServerShutdown if `sessions_told`), and the
+  // registrations it held go, with their references. Until it starts again, activating a
+  // session manager fails with `answer` too.
+  struct ServiceStop {
+    HRESULT answer = AUDCLNT_E_SERVICE_NOT_RUNNING;
+    bool sessions_told = true;
+    bool enumerator_too = false;
+  };
+  void stop_service(ServiceStop stop);
+  void start_service();
   // A new control of a scripted session, with the caller's reference.
   Microsoft::WRL::ComPtr<IAudioSessionControl> session_control(const std::u16string& instance);
   // With a reference of the caller's: the sinks registered for the session or endpoint now.

@@ -4,9 +4,11 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "output/json_text.h"
 #include "platform/windows/com_runtime.h"
+#include "platform/windows/windows_audio_platform.h"
 
 namespace kolvex::win {
 
@@ -35,6 +37,18 @@ std::string utf8(std::wstring_view text) {
 bool running_under_wine() {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void run_with_reader_gone(CoreAudioScript script) {
+  HANDLE reader = nullptr, writer = nullptr;
+  if (!CreatePipe(&reader, &writer, nullptr, 0)) std::_Exit(2);
+  CloseHandle(reader);
+  SetStdHandle(STD_OUTPUT_HANDLE, writer);
+  FakeCoreAudio fake(std::move(script));
+  fake.echo_calls(stderr);
+  auto platform = make_windows_audio_platform();
+  (void)run_detector(*platform);
+  std::_Exit(3);
 }
 
 std::string system_text(HRESULT status) {

@@ -8,6 +8,7 @@
 
 #include "base/error_value.h"
 #include "bin/detector.h"
+#include "fake_core_audio.h"
 
 namespace kolvex::win {
 
@@ -35,6 +36,10 @@ std::string expected_text(HRESULT status);
 std::string utf8(std::wstring_view text);
 
 bool running_under_wine();
+
+// Runs the detector on `script` with its standard output a pipe whose reader is gone, so that
+// it ends with a fault exit at its first line, its calls into the fake echoed on standard error.
+[[noreturn]] void run_with_reader_gone(CoreAudioScript script);
 
 // The detector's lines in full, each with the time it came, and a timestamp that is a number
 // written as "<ts>".
