@@ -32,11 +32,11 @@ class ProcessTable {
   virtual std::string sandbox_instance(std::uint32_t pid) = 0;
 };
 
-// The verified pid where it names a process here, else the claimed pid where the process there runs the claimed program (or
-// the claim names no program), else the one process of another namespace that has that pid
-// there and runs that program, told apart by its sandbox instance where it takes that. When
-// none is found, the client runs where this program cannot see (this program is the one in a
-// sandbox); when several, which one cannot be told: either way only the claimed name is known.
+// The verified pid where it names a process here, else the claimed pid where the process there runs
+// the claimed program (or the claim names no program), else the one process of another namespace
+// that has that pid there and runs that program, told apart by its sandbox instance where it takes
+// that. When none is found, the client runs where this program cannot see (this program is the one
+// in a sandbox); when several, which one cannot be told: either way only the claimed name is known.
 // A claimed pid here whose program cannot be named may be the client's own: left out, as any
 // process that cannot be named.
 SessionProcess find_session_process(std::optional<std::uint32_t> verified_pid,

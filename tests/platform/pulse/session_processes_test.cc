@@ -78,7 +78,10 @@ TEST(FindSessionProcess, TakesAClaimOnlyWhereItChecksOut) {
   } cases[] = {
       {"the verified pid, whatever is claimed", HOST, 4120u, {1u, "slack", ""}, P{4120u, ""}},
       {"the verified pid of a client that claims nothing", HOST, 48300u, {}, P{48300u, ""}},
-      {"a verified pid from outside this sandbox", SANDBOX, 4120u, {4120u, "zoom", ""},
+      {"a verified pid from outside this sandbox",
+       SANDBOX,
+       4120u,
+       {4120u, "zoom", ""},
        P{{}, "zoom"}},
       {"a claim that checks out", HOST, {}, {4120u, "zoom", ""}, P{4120u, ""}},
       {"a program replaced while it ran", HOST, {}, {4120u, "zoom (deleted)", ""}, P{4120u, ""}},
