@@ -240,13 +240,25 @@ def other_microphone_and_endpoint_changes(run):
     pulse.must("set-source-mute", "mic", "0")
 
 
-def default_switches_keep_the_recording(run):
-    # A headset plugged in during a call: the recorder follows the default microphone, and
-    # the poll that the change brings at once may find its stream on the move.
+def headset_and_a_recording(run):
+    """A second microphone, and a zoom recorder that follows the default, seen active."""
     headset = run.pulse.add_source("headset")
     mark = run.mark()
     zoom = run.record("zoom", None)
     run.end_of_poll(run.wait(state("zoom", True), "zoom active", mark), mark)
+    return headset, zoom
+
+
+def unplug(run, headset, zoom, mark):
+    zoom.stop()
+    run.wait(state("zoom", False), "zoom gone", mark)
+    run.pulse.must("unload-module", headset)
+
+
+def default_switches_keep_the_recording(run):
+    # A headset plugged in during a call: the recorder follows the default microphone, and
+    # the poll that the change brings at once may find its stream on the move.
+    headset, zoom = headset_and_a_recording(run)
     mark = run.mark()
     switches = 50 if PIPEWIRE else 16
     for i in range(switches):
@@ -256,19 +268,14 @@ def default_switches_keep_the_recording(run):
                                for x in run.since(mark)) > n + 1, "switch %d" % i, mark)
         run.snapshot_after(changed["ts"], mark)
     assert app_events(run.since(mark)) == [], app_events(run.since(mark))
-    zoom.stop()
-    run.wait(state("zoom", False), "zoom gone", mark)
-    run.pulse.must("unload-module", headset)
+    unplug(run, headset, zoom, mark)
 
 
 def default_switch_flood(run):
     # A default switcher gone wild: the default microphone switched back and forth as fast as
     # pactl can for five seconds, ending on "headset", under a recording that follows it. A poll
     # that read the defaults of an earlier moment would find the recording elsewhere.
-    headset = run.pulse.add_source("headset")
-    mark = run.mark()
-    zoom = run.record("zoom", None)
-    run.end_of_poll(run.wait(state("zoom", True), "zoom active", mark), mark)
+    headset, zoom = headset_and_a_recording(run)
     mark = run.mark()
     switches, end = 0, time.time() + 5
     while time.time() < end or switches % 2 == 0:
@@ -291,9 +298,7 @@ def default_switch_flood(run):
     mark = run.mark()
     run.pulse.must("set-default-source", "mic")
     run.wait(lambda e: e.get("change") == "default_role_changed", "the default back", mark)
-    zoom.stop()
-    run.wait(state("zoom", False), "zoom gone", mark)
-    run.pulse.must("unload-module", headset)
+    unplug(run, headset, zoom, mark)
 
 
 def playback_only(run):
