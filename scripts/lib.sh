@@ -10,10 +10,14 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # The second compiler, for Linux and for Windows (with lld as the Windows linker); libFuzzer
 # and its sanitizers come with it.
 CLANG_PACKAGES=(clang lld clang-14 libclang-rt-14-dev)
+# The release programs for Linux: Debian 11 trees to build against (and to run the x64 program
+# in), the aarch64 cross compiler, and qemu-user to run what it builds.
+RELEASE_PACKAGES=(debootstrap g++-aarch64-linux-gnu qemu-user)
 # The schema check of every event line, the Node.js example, the .deb (dpkg-shlibdeps
 # reads its dependencies from the program, found with `file`), and the signed ZIP.
 TEST_PACKAGES=(clang-format libicu-dev python3-jsonschema nodejs dpkg-dev file osslsigncode
-  openssl "${CLANG_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}")
+  openssl "${CLANG_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${AUDIO_PACKAGES[@]}"
+  "${RELEASE_PACKAGES[@]}")
 
 step() { printf '\n== %s\n' "$*"; }
 
@@ -62,4 +66,61 @@ prepare_wine_prefix() {
     wineboot -i >/dev/null 2>&1
     wineserver -w
   fi
+}
+
+# build/sysroots/bullseye-ARCH (amd64 or arm64): a Debian 11 tree with glibc's and libpulse's
+# headers and libraries, which the release builds compile against; the amd64 one is also a
+# system to run the x64 program in. Made once by debootstrap into a cache outside the checkout,
+# which a fresh clone on this machine finds again; a tree is only used once it is complete.
+# debootstrap can only unpack the other architecture's packages, not configure them, which a
+# sysroot does not need. Absolute links are made relative so that they hold outside a chroot.
+# DEBIAN_MIRROR chooses where the packages come from.
+bullseye_tree() {
+  local arch=$1 cache=${XDG_CACHE_HOME:-$HOME/.cache}/kolvex-mic-detector
+  local tree=$cache/bullseye-$arch-1 link mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
+  local args=(--variant=minbase --include=libc6-dev,libpulse-dev --arch="$arch")
+  if [ ! -f "$tree/.complete" ]; then
+    step "making a Debian 11 tree for $arch with debootstrap (cached in $cache)"
+    rm -rf "$tree"
+    mkdir -p "$cache"
+    if [ "$arch" = "$(dpkg --print-architecture)" ]; then
+      debootstrap "${args[@]}" bullseye "$tree" "$mirror" >"$tree.log"
+    else
+      debootstrap --foreign "${args[@]}" bullseye "$tree" "$mirror" >"$tree.log"
+      for deb in "$tree"/var/cache/apt/archives/*.deb; do dpkg-deb -x "$deb" "$tree"; done
+      rm -f "$tree"/var/cache/apt/archives/*.deb
+    fi
+    find "$tree" -xdev -type l -lname '/*' | while read -r link; do
+      ln -sfn "$(realpath -m --relative-to="$(dirname "$link")" "$tree$(readlink "$link")")" "$link"
+    done
+    touch "$tree/.complete"
+  fi
+  mkdir -p build/sysroots
+  ln -sfn "$tree" "build/sysroots/bullseye-$arch"
+}
+# Each Linux program given runs on glibc 2.31 and needs of the system only glibc's libraries and
+# libpulse: no newer glibc symbol, no symbol of the system's libstdc++ or libgcc_s.
+check_glibc_floor() {
+  local program needs versions newer libraries bad=0
+  for program in "$@"; do
+    needs=$(readelf -V -W "$program" | sed -n 's/.*Name: \([A-Z]*_[0-9.]*\).*/\1/p' | sort -uV)
+    versions=$(sed -n 's/^GLIBC_//p' <<<"$needs")
+    newer=$(printf '%s\n' 2.31 $versions | sort -uV | awk 'found; $0 == "2.31" { found = 1 }')
+    libraries=$(readelf -d -W "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | xargs)
+    echo "$program: GLIBC_$(tail -1 <<<"$versions") at most; needs $libraries"
+    if [ -n "$newer" ]; then
+      echo "  needs a glibc newer than 2.31:" $newer
+      bad=1
+    fi
+    if grep -qE '^(GLIBCXX|CXXABI|GCC)_' <<<"$needs"; then
+      echo "  needs the system's C++ runtime: $(grep -E '^(GLIBCXX|CXXABI|GCC)_' <<<"$needs" | xargs)"
+      bad=1
+    fi
+    if tr ' ' '\n' <<<"$libraries" | grep -qvE '^(libc|libm|libpthread|libpulse)\.so\.[0-9]+$|^ld-linux'
+    then
+      echo "  needs a library other than glibc's and libpulse"
+      bad=1
+    fi
+  done
+  return $bad
 }
