@@ -2,7 +2,11 @@
 PipeWire, with real recording and playing clients: pacat (and, on PipeWire, pw-cat) copied to
 the names of the Linux builds of tracked applications.
 
-    linux_detector_test.py DETECTOR pulseaudio|pipewire"""
+    linux_detector_test.py DETECTOR pulseaudio|pipewire
+    linux_detector_test.py --meeting pulseaudio|pipewire COMMAND...
+
+The second runs only a meeting, from the detector that COMMAND starts: a program of another
+architecture under qemu-user, or one in another system's chroot (in_chroot.sh)."""
 
 import fcntl
 import os
@@ -16,8 +20,12 @@ from harness import (UNSHARE, Client, Detector, PulseServer, StallableDetector, 
                      check_answers, children, parse_event, unshare_refused, wait_for)
 from pipewire_server import PipeWireServer
 
-EXE = sys.argv[1]
-SERVER = sys.argv[2] if len(sys.argv) > 2 else "pulseaudio"
+MEETING_ONLY = sys.argv[1] == "--meeting"
+if MEETING_ONLY:
+    SERVER, COMMAND = sys.argv[2], sys.argv[3:]
+else:
+    COMMAND, SERVER = sys.argv[1:2], (sys.argv[2:] or ["pulseaudio"])[0]
+EXE = COMMAND[0]
 PIPEWIRE = SERVER == "pipewire"
 
 
@@ -27,7 +35,7 @@ class Run:
     def __init__(self, pulse, bindir, workdir, sandboxed=False):
         self.pulse = pulse
         self.bindir = bindir
-        self.detector = Detector(UNSHARE * sandboxed + [EXE], dict(os.environ, **pulse.env),
+        self.detector = Detector(UNSHARE * sandboxed + COMMAND, dict(os.environ, **pulse.env),
                                  workdir)
         self.clients = []
         self.wait(lambda e: e["type"] == "audio_process_snapshot", "the first snapshot")
@@ -671,13 +679,15 @@ def main():
         with tempfile.TemporaryDirectory() as work:
             run = Run(pulse, bindir, work)
             try:
-                for name, scenario in SCENARIOS:
+                for name, scenario in SCENARIOS[:2] if MEETING_ONLY else SCENARIOS:
                     if scenario in SANDBOXED and SANDBOX_REFUSED:
                         test.skip(name, "no pid namespace here: %s" % SANDBOX_REFUSED)
                     else:
                         test.check(name, lambda s=scenario: s(run))
             finally:
                 test.check("every line of the run is JSON", run.stop)
+        if MEETING_ONLY:
+            return test.finish()
         with tempfile.TemporaryDirectory() as work:
             name = "the detector in a sandbox: a host recorder by name; as pid 1, ended by signals"
             if SANDBOX_REFUSED:

@@ -1,0 +1,23 @@
+#!/bin/sh
+# in_chroot.sh ROOT PROGRAM [ARG...]: PROGRAM run in the system at ROOT, as a user of that
+# system would run it. It runs in a mount namespace of its own, which sees the host's /proc (the
+# recorders it names are the host's) and /dev, and the folder of PULSE_SERVER's socket at its
+# own path; the program is copied into a /tmp of the namespace's own. All of it goes when the
+# program ends, and ROOT is left as it was.
+set -eu
+root=$1
+program=$2
+shift 2
+socket_dir=$(dirname "${PULSE_SERVER:?a unix: socket}")
+socket_dir=${socket_dir#unix:}
+exec unshare --mount sh -eu -c '
+  root=$1 program=$2 socket_dir=$3
+  shift 3
+  mount -t tmpfs tmpfs "$root/tmp"
+  mount --rbind /proc "$root/proc"
+  mount --rbind /dev "$root/dev"
+  mkdir -p "$root$socket_dir"
+  mount --bind "$socket_dir" "$root$socket_dir"
+  cp "$program" "$root/tmp/"
+  exec chroot "$root" "/tmp/$(basename "$program")" "$@"
+' in_chroot "$root" "$program" "$socket_dir" "$@"
