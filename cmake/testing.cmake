@@ -1,6 +1,6 @@
 # GoogleTest: Debian's prebuilt libraries for native builds, built from Debian's sources
-# (/usr/src/googletest) for the cross build.
-if(CMAKE_CROSSCOMPILING)
+# (/usr/src/googletest) for the cross builds and those against an older glibc.
+if(CMAKE_CROSSCOMPILING OR KOLVEX_GLIBC_FLOOR)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)

@@ -1,8 +1,8 @@
-// Linked into every program of the release builds for Linux, which are built against glibc 2.31
-// with this machine's GCC 12 and its libstdc++ and libgcc linked in statically. Those archives
-// were compiled against a newer glibc and name three of its later additions; here each gets a
-// definition made of what glibc 2.31 has, so the programs start on any glibc from 2.31 on. The
-// definitions stay inside the program: no library it loads links against them.
+// Linked into every program of the release builds for Linux, which are built by GCC 12 against
+// glibc 2.31 with GCC's libstdc++ and libgcc linked in statically. Those archives were compiled
+// against a newer glibc and name three of its later additions; here each gets a definition made
+// of what glibc 2.31 has, so the programs start on any glibc from 2.31 on. The definitions stay
+// inside the program: no library it loads was linked against them.
 #include <errno.h>
 #include <link.h>
 #include <stdlib.h>
