@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Puts the two programs into bin/, stripped, from the native and mingw builds that scripts/test
-# makes; checks that the package's version is the project's.
+# Puts the three programs into bin/, stripped, from the builds that scripts/test makes: the Linux
+# release programs for x64 and ARM64 (glibc 2.31 and later) and the Windows program; checks that
+# the package's version is the project's.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-../build}
@@ -15,10 +16,12 @@ fi
 # cmake --install strips with the strip of each build's own toolchain.
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --install "$build/native" --prefix "$work/linux" --strip >/dev/null
-cmake --install "$build/mingw" --prefix "$work/win" --strip >/dev/null
 rm -rf bin
-install -D -m 755 "$work/linux/bin/kolvex-mic-detector" bin/linux-x64/kolvex-mic-detector
+for arch in x64 arm64; do
+  cmake --install "$build/release-linux-$arch" --prefix "$work/linux-$arch" --strip >/dev/null
+  install -D -m 755 "$work/linux-$arch/bin/kolvex-mic-detector" bin/linux-$arch/kolvex-mic-detector
+done
+cmake --install "$build/mingw" --prefix "$work/win" --strip >/dev/null
 install -D -m 755 "$work/win/kolvex-mic-detector-win.exe" bin/win32-x64/kolvex-mic-detector-win.exe
 # Signed as cpack signs the ZIP's program, when a certificate is given (README, "Signing").
 if [ -n "${KOLVEX_SIGN_PFX:-}" ]; then

@@ -36,8 +36,13 @@ def deb_holds_the_program_and_docs(root):
     assert files_under(root) == {"usr/bin/kolvex-mic-detector"} | {doc + d for d in DOCS}, \
         files_under(root)
     assert deb_field("Package") == "kolvex-mic-detector"
-    assert "libpulse0" in [d.split()[0] for d in deb_field("Depends").split(", ")], \
-        deb_field("Depends")
+    # The release program: installable on Debian 11 and Ubuntu 20.04 (glibc 2.31), with
+    # libstdc++ and libgcc inside it.
+    depends = {d.split()[0]: d for d in deb_field("Depends").split(", ")}
+    assert set(depends) == {"libc6", "libpulse0"}, depends
+    glibc = depends["libc6"].split(">=")[1].strip(" )")
+    assert subprocess.run(["dpkg", "--compare-versions", glibc, "le", "2.31"]).returncode == 0, \
+        depends
 
 
 def installed_program_runs(root):
@@ -86,7 +91,7 @@ def main():
     test = TestRun()
     with tempfile.TemporaryDirectory() as root:
         subprocess.run(["dpkg-deb", "-x", DEB, root], check=True)
-        test.check(".deb: program, README and docs; Depends names libpulse0",
+        test.check(".deb: program, README and docs; Depends: glibc 2.31 at most and libpulse0",
                    lambda: deb_holds_the_program_and_docs(root))
         test.check(".deb: the installed program answers --version and runs",
                    lambda: installed_program_runs(root))
