@@ -5,7 +5,13 @@ import { EventEmitter, on } from 'node:events';
 import { fileURLToPath } from 'node:url';
 import { EVENT_TYPES } from './events.js';
 
-const PROGRAMS = { 'win32-x64': 'kolvex-mic-detector-win.exe', 'linux-x64': 'kolvex-mic-detector' };
+const PROGRAMS = {
+  'linux-x64': 'linux-x64/kolvex-mic-detector',
+  'linux-arm64': 'linux-arm64/kolvex-mic-detector',
+  'win32-x64': 'win32-x64/kolvex-mic-detector-win.exe',
+  // Windows 11 on ARM runs x64 programs emulated, Core Audio and COM included.
+  'win32-arm64': 'win32-x64/kolvex-mic-detector-win.exe',
+};
 const KNOWN_TYPES = new Set(EVENT_TYPES);
 const FIRST_DELAY_MS = 1000;
 const LONGEST_DELAY_MS = 60_000;
@@ -20,7 +26,7 @@ const ENDED = Symbol('ended');
 export function resolveBinaryPath(platform = process.platform, arch = process.arch) {
   const target = `${platform}-${arch}`;
   if (!Object.hasOwn(PROGRAMS, target)) return null;
-  const path = fileURLToPath(new URL(`../bin/${target}/${PROGRAMS[target]}`, import.meta.url));
+  const path = fileURLToPath(new URL(`../bin/${PROGRAMS[target]}`, import.meta.url));
   // Electron reads files inside app.asar but cannot run them: the program is unpacked beside it.
   return path.replace(/([\\/])app\.asar(?=[\\/])/, '$1app.asar.unpacked');
 }

@@ -13,7 +13,8 @@ const root = new URL('..', import.meta.url).pathname;
 const work = mkdtempSync(join(tmpdir(), 'kolvex-npm-'));
 const app = join(work, 'app');
 const installed = join(app, 'node_modules/@kolvex/mic-detector');
-const PROGRAMS = ['linux-x64/kolvex-mic-detector', 'win32-x64/kolvex-mic-detector-win.exe'];
+const PROGRAMS = ['linux-x64/kolvex-mic-detector', 'linux-arm64/kolvex-mic-detector',
+  'win32-x64/kolvex-mic-detector-win.exe'];
 const { version } = JSON.parse(readFileSync(join(root, 'package.json')));
 const run = (command, args, options) => execFileSync(command, args, { encoding: 'utf8', ...options });
 const pulse = { dir: join(work, 'pulse') };
@@ -40,6 +41,31 @@ test('import and require load it, and its program answers with its version', () 
   }
   for (const program of PROGRAMS) assert.equal(statSync(`${installed}/bin/${program}`).mode & 0o777, 0o755);
   assert.equal(run(`${installed}/bin/${PROGRAMS[0]}`, ['--version']), `kolvex-mic-detector ${version}\n`);
+});
+
+// The machine an ELF or PE program is built for, as the system's loader reads it.
+function machine(path) {
+  const head = readFileSync(path);
+  if (head.toString('latin1', 0, 4) === '\x7fELF') return { 62: 'x64', 183: 'arm64' }[head.readUInt16LE(18)];
+  return { 0x8664: 'x64', 0xaa64: 'arm64' }[head.readUInt16LE(head.readUInt32LE(0x3c) + 4)];
+}
+
+test('resolveBinaryPath: a program built for each platform served, the x64 one on Windows on ARM', async () => {
+  const { resolveBinaryPath } = await import(join(installed, 'src/index.js'));
+  const answers = [
+    ['linux', 'x64', 'linux-x64/kolvex-mic-detector', 'x64'],
+    ['linux', 'arm64', 'linux-arm64/kolvex-mic-detector', 'arm64'],
+    ['win32', 'x64', 'win32-x64/kolvex-mic-detector-win.exe', 'x64'],
+    ['win32', 'arm64', 'win32-x64/kolvex-mic-detector-win.exe', 'x64'],
+    ['darwin', 'arm64', null],
+    ['linux', 'ia32', null],
+    ['win32', 'ia32', null],
+  ];
+  for (const [platform, arch, program, built] of answers) {
+    const path = resolveBinaryPath(platform, arch);
+    assert.equal(path, program && join(installed, 'bin', program), `${platform}-${arch}`);
+    if (path) assert.equal(machine(path), built, path);
+  }
 });
 
 test("types: a consumer compiles with TypeScript 7 and 5.3, and what it marks as misuse does not", () => {
