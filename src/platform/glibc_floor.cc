@@ -8,7 +8,12 @@
 #include <stdlib.h>
 #include <sys/random.h>
 
+#include <cstddef>
 #include <cstdint>
+
+#if !defined(__x86_64__) && !defined(__aarch64__)
+#error "struct dl_find_object has further members on this architecture"
+#endif
 
 // glibc 2.35's layout on x86-64 and AArch64, where it has no dlfo_eh_dbase or dlfo_eh_count.
 struct dl_find_object {
@@ -19,6 +24,7 @@ struct dl_find_object {
   void* eh_frame;
   unsigned long long reserved[7];
 };
+static_assert(sizeof(dl_find_object) == 96 && offsetof(dl_find_object, eh_frame) == 32);
 
 namespace {
 
@@ -54,22 +60,25 @@ int find_in(dl_phdr_info* info, size_t, void* data) {
 
 }  // namespace
 
+// Hidden, so that they are not exported: a library with a definition of its own (libbsd has
+// arc4random) keeps it.
 extern "C" {
 
 // libstdc++ asks whether the process has one thread, to skip atomic operations; "no" is always
 // safe.
-char __libc_single_threaded = 0;
+[[gnu::visibility("hidden")]] char __libc_single_threaded = 0;
 
 // The unwinder finds a frame's unwind tables through this (glibc 2.35), with no fallback of its
-// own; dl_iterate_phdr, which older unwinders used, finds the same tables.
-int _dl_find_object(void* pc, dl_find_object* result) {
+// own; dl_iterate_phdr, which older unwinders used, finds the same tables. Unlike glibc's, it
+// takes the loader's lock, so no signal handler may throw.
+[[gnu::visibility("hidden")]] int _dl_find_object(void* pc, dl_find_object* result) {
   Search search{reinterpret_cast<std::uintptr_t>(pc), result};
   return dl_iterate_phdr(find_in, &search) ? 0 : -1;
 }
 
 // One of std::random_device's sources (glibc 2.36). Like glibc's, it never fails: no entropy is
 // a fatal error.
-std::uint32_t arc4random() {
+[[gnu::visibility("hidden")]] std::uint32_t arc4random() {
   std::uint32_t value = 0;
   for (;;) {
     ssize_t got = getrandom(&value, sizeof value, 0);
