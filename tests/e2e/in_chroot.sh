@@ -1,10 +1,11 @@
 #!/bin/sh
-# in_chroot.sh ROOT PROGRAM [ARG...]: PROGRAM run in the system at ROOT, as a user of that
-# system would run it. It runs in a mount namespace of its own, which sees the host's /proc (the
-# recorders it names are the host's) and /dev, and the folder of PULSE_SERVER's socket at its
-# own path; the program is copied into a /tmp of the namespace's own. All of it goes when the
-# program ends, and ROOT is left as it was.
+# in_chroot.sh ROOT PROGRAM [ARG...]: PROGRAM run in the system at ROOT, with that system's
+# loader and libraries, as root. It runs in a mount namespace of its own, which sees the host's
+# /proc (the recorders it names are the host's) and /dev, and the folder of PULSE_SERVER's
+# socket at its own path; the program is copied into a /tmp of the namespace's own. The mounts
+# go when the program ends; ROOT is left as it was unless the socket's folder is outside /tmp.
 set -eu
+[ "$(id -u)" -eq 0 ] || exec sudo --preserve-env "$0" "$@"
 root=$1
 program=$2
 shift 2
