@@ -10,9 +10,11 @@ if(NOT EXISTS ${KOLVEX_SYSROOT}/usr/include/pulse/pulseaudio.h)
                       "(bullseye_tree in scripts/lib.sh).")
 endif()
 
+# The headers and archives named below are this GCC's, so it is named by its version.
+set(gcc_version 12)
 set(CMAKE_SYSROOT ${KOLVEX_SYSROOT})
-set(CMAKE_C_COMPILER ${KOLVEX_TRIPLET}-gcc)
-set(CMAKE_CXX_COMPILER ${KOLVEX_TRIPLET}-g++)
+set(CMAKE_C_COMPILER ${KOLVEX_TRIPLET}-gcc-${gcc_version})
+set(CMAKE_CXX_COMPILER ${KOLVEX_TRIPLET}-g++-${gcc_version})
 set(CMAKE_FIND_ROOT_PATH ${KOLVEX_SYSROOT})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
@@ -25,7 +27,6 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} ${KOLVEX_SYSROOT})
 # GCC searches its own directories before the sysroot's, and a cross GCC's own hold the glibc
 # of its Debian release. Only the C++ headers and the runtime archives are taken from GCC; glibc's
 # headers, start files and libraries all come from the tree.
-set(gcc_version 12)
 if(EXISTS /usr/lib/gcc-cross/${KOLVEX_TRIPLET}/${gcc_version})
   set(gcc_dir /usr/lib/gcc-cross/${KOLVEX_TRIPLET}/${gcc_version})
   set(cxx_headers /usr/${KOLVEX_TRIPLET}/include/c++/${gcc_version})
@@ -46,5 +47,7 @@ set(libs ${KOLVEX_SYSROOT}/usr/lib/${KOLVEX_TRIPLET})
 set(CMAKE_EXE_LINKER_FLAGS_INIT
   "-pthread -B${libs}/ -L${libs} -L${KOLVEX_SYSROOT}/lib/${KOLVEX_TRIPLET} -static-libstdc++ -static-libgcc")
 
-# What glibc 2.31 lacks of what those archives name (src/platform/glibc_floor.cc).
+# What glibc 2.31 lacks of what those archives name (src/platform/glibc_floor.cc). Programs get
+# it from CMakeLists.txt; try_compile's do not, so a check that links one using exceptions or
+# threads fails here.
 set(KOLVEX_GLIBC_FLOOR ON)

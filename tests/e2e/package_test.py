@@ -40,9 +40,10 @@ def deb_holds_the_program_and_docs(root):
     # libstdc++ and libgcc inside it.
     depends = {d.split()[0]: d for d in deb_field("Depends").split(", ")}
     assert set(depends) == {"libc6", "libpulse0"}, depends
-    glibc = depends["libc6"].split(">=")[1].strip(" )")
-    assert subprocess.run(["dpkg", "--compare-versions", glibc, "le", "2.31"]).returncode == 0, \
-        depends
+    for package, bullseye in (("libc6", "2.31"), ("libpulse0", "14.2")):
+        version = depends[package].split(">=")[1].strip(" )")
+        assert subprocess.run(["dpkg", "--compare-versions", version, "le", bullseye]).returncode \
+            == 0, depends
 
 
 def installed_program_runs(root):
