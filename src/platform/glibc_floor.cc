@@ -3,28 +3,14 @@
 // against a newer glibc and name three of its later additions; here each gets a definition made
 // of what glibc 2.31 has, so the programs start on any glibc from 2.31 on. The definitions stay
 // inside the program: no library it loads was linked against them.
+#include "glibc_floor.h"
+
 #include <errno.h>
 #include <link.h>
 #include <stdlib.h>
 #include <sys/random.h>
 
-#include <cstddef>
 #include <cstdint>
-
-#if !defined(__x86_64__) && !defined(__aarch64__)
-#error "struct dl_find_object has further members on this architecture"
-#endif
-
-// glibc 2.35's layout on x86-64 and AArch64, where it has no dlfo_eh_dbase or dlfo_eh_count.
-struct dl_find_object {
-  unsigned long long flags;
-  void* map_start;
-  void* map_end;
-  void* link_map;
-  void* eh_frame;
-  unsigned long long reserved[7];
-};
-static_assert(sizeof(dl_find_object) == 96 && offsetof(dl_find_object, eh_frame) == 32);
 
 namespace {
 

@@ -1,6 +1,8 @@
 // What the release builds for Linux define for glibc 2.31, at work: the unwinder finds every
 // frame's tables through it, so an exception is caught wherever it is thrown; and one source of
 // std::random_device draws from the kernel.
+#include "platform/glibc_floor.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -10,17 +12,6 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-// glibc 2.35's struct dl_find_object on x86-64 and AArch64, as the unwinder reads it.
-struct FoundObject {
-  unsigned long long flags;
-  void* map_start;
-  void* map_end;
-  void* link_map;
-  void* eh_frame;
-  unsigned long long reserved[7];
-};
-extern "C" int _dl_find_object(void* pc, FoundObject* result);  // the program's own
 
 namespace {
 
@@ -52,7 +43,7 @@ TEST(GlibcFloor, FindsTheObjectOfAnAddressAsGlibcDoes) {
   void* libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
   ASSERT_NE(libc, nullptr);
   const auto glibcs =
-      reinterpret_cast<int (*)(void*, FoundObject*)>(dlsym(libc, "_dl_find_object"));
+      reinterpret_cast<int (*)(void*, dl_find_object*)>(dlsym(libc, "_dl_find_object"));
   int on_stack = 0;
   const struct {
     const char* what;
@@ -65,7 +56,7 @@ TEST(GlibcFloor, FindsTheObjectOfAnAddressAsGlibcDoes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    FoundObject ours{}, theirs{};
+    dl_find_object ours{}, theirs{};
     ASSERT_EQ(_dl_find_object(c.pc, &ours), c.found ? 0 : -1);
     if (c.found) {
       EXPECT_NE(ours.eh_frame, nullptr);
